@@ -1,0 +1,93 @@
+#pragma once
+
+// The plug-in's audio processor: reads the host's playhead every block, lets
+// the encoder write sync codes and hands them to the daemon's FIFO. It makes no
+// sound of its own. Thin glue: the logic lives in SyncEncoder, ChannelClient
+// and LatencyModel.
+
+#include "ChannelClient.h"
+#include "LatencyModel.h"
+#include "PluginState.h"
+#include "SyncEncoder.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+class PluginAudioProcessor : public juce::AudioProcessor, private juce::Timer
+{
+public:
+    static constexpr int kRetryPeriodMs = 500;
+
+    PluginAudioProcessor();
+    // Tests open their own channel so they never disturb a running daemon.
+    explicit PluginAudioProcessor (veltro::ChannelNames channelNames);
+    ~PluginAudioProcessor() override;
+
+    const juce::String getName() const override;
+    void prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlock;
+    using juce::AudioProcessor::processBlockBypassed;
+
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int) override;
+    const juce::String getProgramName (int) override;
+    void changeProgramName (int, const juce::String&) override;
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    // Recomputes syncDelay and the reported latency from the settings.
+    void updateDelaysFromLatency();
+
+    // ---- read by the editor (relaxed values; no lock) ----
+    int getPluginStatus() const noexcept { return channel.getPluginStatus(); }
+    int getDeviceType() const noexcept { return channel.getDeviceType(); }
+    bool getIsPlaying() const noexcept { return encoder.getIsPlaying(); }
+    int getDisplayTempo() const noexcept { return encoder.getDisplayTempo(); }
+    int getHostType() const noexcept { return hostType; }
+
+    veltro::RelaxedValue<int64_t> lastProcessBlockTimeMs { 0 };
+    veltro::RelaxedValue<double> currentSampleRate { 44100.0 };
+    veltro::RelaxedValue<int> maxBlockSize { 256 };
+    veltro::RelaxedValue<int> currentBlockSize { 256 };
+    veltro::RelaxedValue<int> rateDivider { 1 };
+    veltro::RelaxedValue<int> reportedLatencyMs { 20 };
+    veltro::RelaxedValue<int> warningCounter { 0 };
+
+    // The four persistent settings.
+    veltro::RelaxedValue<double> latencyCompensationSeconds { 0.0 };
+    veltro::RelaxedValue<int> bufferSizeSetting { 256 };
+    veltro::RelaxedValue<bool> usingLargeLatencyPlugins { false };
+    veltro::RelaxedValue<bool> settingsVisible { false };
+
+    // ---- for tests and benchmarks ----
+    const veltro::SyncEncoder& getEncoder() const noexcept { return encoder; }
+    veltro::ChannelClient& getChannel() noexcept { return channel; }
+    int getSampleRemainder() const noexcept { return sampleRemainder; }
+    void setHostTypeForTesting (int hostId) noexcept;
+
+private:
+    void timerCallback() override;
+    void clearOutput (juce::AudioBuffer<float>& buffer) const noexcept;
+    void watchBlockLength (int hostSamples) noexcept;
+    veltro::Announcement makeAnnouncement() const noexcept;
+    static veltro::HostTimeline readTimeline (const juce::AudioPlayHead::PositionInfo& info) noexcept;
+    void applySettings (const veltro::PluginSettings& settings);
+
+    veltro::ChannelClient channel;
+    veltro::SyncEncoder encoder;
+    int hostType = 0;
+    int sampleRemainder = 0;
+    int blockSizeMismatchCount = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PluginAudioProcessor)
+};
