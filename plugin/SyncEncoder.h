@@ -84,14 +84,19 @@ public:
 
 private:
     // The steps of generateBlock, named after what they do.
-    void playingPath (const HostTimeline& host, int n, double syncSampleRate, double barStart, int quartersPerBar) noexcept;
+    double chooseBarStart (const HostTimeline& host, int quartersPerBar) noexcept;
+    void playingPath (const HostTimeline& host, int n, double samplesPerQuarter, double barStart, int quartersPerBar) noexcept;
+    void holdPlayingBlock (int n) noexcept;
     void stoppedPath (int n) noexcept;
     void tempoStep (double bpm, bool tempoInRange, int n) noexcept;
     void timeSignatureStep (int numerator, int denominator, int n) noexcept;
     void addKeepSyncMessagesIfNeeded (int& lastMark, int n, bool unused) noexcept;
     bool insertKeepSync (int& lastMark, int limit) noexcept;
+    void clearSlots (int count) noexcept;
 
+    // Slot of the ring at an offset (possibly negative) from syncBufferWriteIndex.
     uint16_t& slot (int offsetFromWriteIndex) noexcept;
+    int ringIndex (int offsetFromWriteIndex) const noexcept;
 
     std::unique_ptr<uint16_t[]> syncBuffer;
     int syncBufferSize = 0;
