@@ -14,7 +14,7 @@ target_compile_definitions(veltro_juce_config INTERFACE
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0
     JUCE_STRICT_REFCOUNTEDPOINTER=1
-    JUCE_MODAL_LOOPS_PERMITTED=0)
+    JUCE_MODAL_LOOPS_PERMITTED=1)
 
 # Debian's JUCE uses the system image libraries, which its package does not link.
 function(veltro_link_juce_system_deps target)

@@ -76,6 +76,7 @@ int toHostId (juce::PluginHostType::HostType type) noexcept
         case JuceHost::TracktionWaveform: return HostId::TracktionWaveform;
         case JuceHost::VBVSTScanner: return HostId::VBVSTScanner;
         case JuceHost::ViennaEnsemblePro: return HostId::ViennaEnsemblePro;
+        case JuceHost::WaveBurner: return HostId::WaveBurner;
 #if VELTRO_JUCE_HAS_MASCHINE_HOST
         case JuceHost::Maschine: return HostId::Maschine;
 #endif
@@ -86,7 +87,7 @@ int toHostId (juce::PluginHostType::HostType type) noexcept
 
 int detectHostId() noexcept
 {
-    return toHostId (juce::PluginHostType::getHostType());
+    return toHostId (juce::PluginHostType().type);
 }
 
 } // namespace veltro

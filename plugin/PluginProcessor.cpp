@@ -18,17 +18,12 @@ namespace
     constexpr int kAdoptBlockLengthAfter = 10;
     constexpr int kLogicLargeBlock = 511;
     constexpr float kBitwigKeepAliveLevel = 0.00001f;
-
-    juce::AudioProcessor::BusesProperties makeBuses()
-    {
-        return juce::AudioProcessor::BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true);
-    }
 } // namespace
 
 PluginAudioProcessor::PluginAudioProcessor() : PluginAudioProcessor (ChannelNames {}) {}
 
 PluginAudioProcessor::PluginAudioProcessor (ChannelNames channelNames)
-    : juce::AudioProcessor (makeBuses()),
+    : juce::AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
       channel (std::move (channelNames))
 {
     hostType = detectHostId();

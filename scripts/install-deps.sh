@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing Veltro needs, from Debian's archive only.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config git
+    juce-modules-source
+    libasound2-dev libjack-jackd2-dev libfreetype-dev libfontconfig1-dev
+    libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libgl-dev
+    libcurl4-openssl-dev libflac-dev libvorbis-dev libogg-dev
+    libusb-1.0-0-dev fonts-dseg
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
