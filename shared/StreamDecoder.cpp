@@ -93,11 +93,11 @@ StreamDecoder::Events StreamDecoder::flush() noexcept
     return out;
 }
 
-SyncEvent StreamDecoder::makeTick (uint16_t code) noexcept
+SyncEvent StreamDecoder::makeTick (int64_t at, uint16_t code) noexcept
 {
-    SyncEvent e = simple (SyncEvent::Kind::tick, index, code);
+    SyncEvent e = simple (SyncEvent::Kind::tick, at, code);
     e.fraction = code & 0xFFF;
-    e.time = static_cast<double> (index) + e.fraction / static_cast<double> (SyncCode::kTickFractionSteps);
+    e.time = static_cast<double> (at) + e.fraction / static_cast<double> (SyncCode::kTickFractionSteps);
 
     if (hasAnnounced)
     {
@@ -232,7 +232,7 @@ StreamDecoder::Events StreamDecoder::consume (uint16_t code) noexcept
             return out;
 
         case 0xA:
-            add (out, makeTick (code));
+            add (out, makeTick (at, code));
             return out;
 
         case 0xB:

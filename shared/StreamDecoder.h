@@ -112,7 +112,7 @@ private:
 
     void breakPending (Events& out) noexcept;
     static void add (Events& out, const SyncEvent& e) noexcept;
-    SyncEvent makeTick (uint16_t code) noexcept;
+    SyncEvent makeTick (int64_t at, uint16_t code) noexcept;
 
     int64_t index = 0;
 
