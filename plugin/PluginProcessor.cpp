@@ -84,14 +84,14 @@ void PluginAudioProcessor::prepareToPlay (double sampleRate, int maximumExpected
 
     // A host that reports nonsense still gets a working, well-formed stream.
     const double rate = std::isfinite (sampleRate) && sampleRate > 0.0 ? sampleRate : 44100.0;
-    const int blockSize = maximumExpectedSamplesPerBlock > 0 ? maximumExpectedSamplesPerBlock : 256;
+    const int preparedBlockSize = maximumExpectedSamplesPerBlock > 0 ? maximumExpectedSamplesPerBlock : 256;
 
     currentSampleRate = rate;
-    maxBlockSize = blockSize;
-    currentBlockSize = blockSize;
+    maxBlockSize = preparedBlockSize;
+    currentBlockSize = preparedBlockSize;
     rateDivider = rateDividerFor (rate);
 
-    encoder.allocate (computeSyncBufferSize (hostType, rate, rateDivider, blockSize));
+    encoder.allocate (computeSyncBufferSize (hostType, rate, rateDivider, preparedBlockSize));
     updateDelaysFromLatency();
     encoder.resetForPrepare();
     sampleRemainder = 0;
