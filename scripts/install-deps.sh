@@ -11,7 +11,7 @@ packages=(
     libcurl4-openssl-dev libflac-dev libvorbis-dev libogg-dev
     libusb-1.0-0-dev fonts-dseg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth util-linux
+    xvfb xauth util-linux ccache
 )
 
 missing=()
