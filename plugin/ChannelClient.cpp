@@ -169,6 +169,40 @@ void ChannelClient::releaseChannel() noexcept
     sharedMemory.unlock();
 }
 
+void ChannelClient::checkChannelHealth (int64_t nowMs)
+{
+    if (instanceDisabled.load() || ! sharedMemory.isReady())
+        return;
+
+    if (! sharedMemory.refersToCurrentObject())
+    {
+        // The daemon behind this block is gone and a new one (or none) owns the
+        // name. The audio thread may be using the mapping right now, so it is
+        // the one that closes it, at its next block.
+        staleBlock.store (true);
+        return;
+    }
+
+    const auto& m = *sharedMemory.getMemory();
+    const auto readIndex = fifo::loadReadIndex (m);
+    const bool waitingForDrain = m.daemonState.load() == SharedMemory::daemonRunning
+                                 && fifo::available (fifo::loadWriteIndex (m), readIndex) > 0;
+
+    if (readIndex != lastSeenReadIndex || ! waitingForDrain)
+    {
+        lastSeenReadIndex = readIndex;
+        lastReadIndexMoveMs = nowMs;
+        consumerStalled.store (false);
+        return;
+    }
+
+    if (nowMs - lastReadIndexMoveMs >= kStalledConsumerMs)
+    {
+        consumerStalled.store (true);
+        pluginStatus.store (noDevice);
+    }
+}
+
 bool ChannelClient::channelLooksFree() const noexcept
 {
     const auto* m = sharedMemory.getMemory();
@@ -177,6 +211,18 @@ bool ChannelClient::channelLooksFree() const noexcept
 
 bool ChannelClient::processHandshake (SyncEncoder& encoder, int blockSyncSamples, const Announcement& a) noexcept
 {
+    if (staleBlock.load())
+    {
+        // Nobody will post this semaphore any more: close without the lock.
+        staleBlock.store (false);
+        consumerStalled.store (false);
+        sharedMemory.close (false);
+        instanceDisabled.store (true);
+        pluginStatus.store (daemonNotRunning);
+        deviceType.store (SharedMemory::invalid);
+        return false;
+    }
+
     if (! tryLockingSharedMemory())
         return false;
 
@@ -211,7 +257,7 @@ bool ChannelClient::processHandshake (SyncEncoder& encoder, int blockSyncSamples
             return false;
         }
 
-        pluginStatus.store (active);
+        pluginStatus.store (consumerStalled.load() ? noDevice : active);
 
         const int reportedDevice = m.deviceType.load();
         if (reportedDevice != deviceType.load())

@@ -60,6 +60,15 @@ public:
     // instance going away must not stop the owner's stream.
     void releaseChannel() noexcept;
 
+    // Called every timer period while the instance is enabled. A daemon that was
+    // killed leaves its block behind with daemonState 3: nobody drains the FIFO
+    // any more, and a restarted daemon creates a new object under the same name.
+    // Seeing a new (or no) object there makes the next block close the stale
+    // handle so the retry path reopens; a FIFO that stays undrained shows as
+    // "no device" instead of a link that is not there.
+    void checkChannelHealth (int64_t nowMs);
+    static constexpr int64_t kStalledConsumerMs = 1000;
+
     // ---- audio thread ----
 
     // The handshake step of a block. Returns true when the block goes on to be
@@ -94,6 +103,12 @@ private:
     RelaxedValue<int> pluginStatus { daemonNotRunning };
     RelaxedValue<int> deviceType { SharedMemory::invalid };
     RelaxedValue<double> lastSampleRateInSharedMem { 0.0 };
+
+    // Health watch (message thread, plus the flag the audio thread reads).
+    uint32_t lastSeenReadIndex = 0;
+    int64_t lastReadIndexMoveMs = 0;
+    RelaxedValue<bool> consumerStalled { false };
+    RelaxedValue<bool> staleBlock { false };
 };
 
 } // namespace veltro

@@ -255,6 +255,7 @@ void PluginAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffe
 
 void PluginAudioProcessor::timerCallback()
 {
+    channel.checkChannelHealth (millisecondClock());
     channel.retryWhileDisabled (lastProcessBlockTimeMs, makeAnnouncement());
 }
 

@@ -74,6 +74,7 @@ public:
     veltro::ChannelClient& getChannel() noexcept { return channel; }
     int getSampleRemainder() const noexcept { return sampleRemainder; }
     void setHostTypeForTesting (int hostId) noexcept;
+    void runTimerTickForTesting() { timerCallback(); }
 
 private:
     void timerCallback() override;

@@ -69,7 +69,7 @@ private:
 
     ChannelNames names;
     RelaxedValue<int32_t> openState { nothingOpen };
-    int32_t fileDescriptor = -1;
+    RelaxedValue<int32_t> fileDescriptor { -1 };
     SharedMemory* memory = nullptr;
     sem_t* semaphore = nullptr;
 };
