@@ -56,7 +56,8 @@ TEST_F (Latency, BlockLengthWatchAdoptsANewLengthOnTheEleventhBlock)
     EXPECT_EQ (block->blockSizeChanged.load(), 1);
     EXPECT_EQ (block->nominalBlockSize.load(), 512);
 
-    // An interruption of the run starts the count again.
+    // A run that is interrupted starts its count again.
+    processBlockOf (480);
     for (int i = 0; i < 5; ++i)
         processBlockOf (256);
     processBlockOf (480);
