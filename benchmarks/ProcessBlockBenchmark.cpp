@@ -84,6 +84,53 @@ void blockSizesRatesAndTempos (benchmark::internal::Benchmark* b)
 }
 } // namespace
 
+// How long the audio thread holds the channel's lock per block: the handshake
+// step (a few fields) and the copy of one block of codes into the FIFO. Both
+// run uncontended here, so the figure is the hold time plus one sem_trywait
+// and one sem_post.
+void lockHold (benchmark::State& state)
+{
+    const int n = static_cast<int> (state.range (0));
+    const bool copy = state.range (1) != 0;
+    const ChannelNames names { "/VeltroBenchL_SHM_" + std::to_string (getpid()), "/VeltroBenchL_SEM_" + std::to_string (getpid()) };
+    SharedMemoryHandler daemon (names);
+    if (! daemon.createAndInitialise())
+    {
+        state.SkipWithError ("cannot create the channel");
+        return;
+    }
+    auto* block = daemon.getMemory();
+
+    {
+        ChannelClient client (names);
+        client.tryToReenablePluginInstance();
+        client.announce ({ 48000.0, 1, n });
+        block->sampleRateChanged.store (0);
+        block->daemonState.store (SharedMemory::daemonRunning);
+
+        SyncEncoder encoder;
+        encoder.allocate (n * 4);
+        const Announcement a { 48000.0, 1, n };
+
+        for (auto _ : state)
+        {
+            if (copy)
+            {
+                client.sendDataToSharedMemory (encoder, n);
+                fifo::reset (*block);
+            }
+            else
+            {
+                benchmark::DoNotOptimize (client.processHandshake (encoder, n, a));
+            }
+        }
+    }
+
+    daemon.close (true);
+}
+
+BENCHMARK (lockHold)->Args ({ 4096, 0 })->Args ({ 512, 1 })->Args ({ 4096, 1 })->ArgNames ({ "block", "copy" });
+
 BENCHMARK (processBlockCost)->Apply (blockSizesRatesAndTempos)->ArgNames ({ "block", "rate", "bpm" });
 
 int main (int argc, char** argv)

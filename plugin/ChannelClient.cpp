@@ -3,6 +3,8 @@
 #include "HostIds.h"
 #include "MillisecondClock.h"
 
+#include <algorithm>
+
 namespace veltro
 {
 
@@ -305,8 +307,15 @@ void ChannelClient::sendDataToSharedMemory (SyncEncoder& encoder, int n) noexcep
     const auto room = fifo::freeSpace (w, fifo::loadReadIndex (m));
     const auto count = static_cast<uint32_t> (n) < room ? static_cast<uint32_t> (n) : room;
 
-    for (uint32_t k = 0; k < count; ++k)
-        m.samples[fifo::writeSlot (w, k)] = encoder.takeNextCode();
+    // Copied in at most two pieces (the FIFO wraps once at most), so the lock
+    // is held for little more than a memcpy of the block.
+    for (uint32_t done = 0; done < count;)
+    {
+        const auto slot = fifo::writeSlot (w, done);
+        const auto chunk = std::min (count - done, kFifoSize - slot);
+        encoder.takeCodes (&m.samples[slot], static_cast<int> (chunk));
+        done += chunk;
+    }
 
     m.writeIndex.store (fifo::advance (w, count));
     sharedMemory.unlock();

@@ -167,6 +167,29 @@ uint16_t SyncEncoder::takeNextCode() noexcept
     return code;
 }
 
+void SyncEncoder::takeCodes (uint16_t* dest, int count) noexcept
+{
+    if (count <= 0)
+        return;
+
+    if (syncBuffer == nullptr)
+    {
+        std::fill (dest, dest + count, SyncCode::silence);
+        return;
+    }
+
+    // At most two contiguous pieces of the ring; count may exceed the ring size
+    // only through a caller's error, so the loop stays bounded either way.
+    while (count > 0)
+    {
+        const int chunk = std::min (count, syncBufferSize - syncBufferReadIndex);
+        std::copy_n (syncBuffer.get() + syncBufferReadIndex, chunk, dest);
+        dest += chunk;
+        count -= chunk;
+        syncBufferReadIndex = (syncBufferReadIndex + chunk) % syncBufferSize;
+    }
+}
+
 // ---------------------------------------------------------------- generator steps
 
 double SyncEncoder::chooseBarStart (const HostTimeline& host, int qpb) noexcept

@@ -69,6 +69,9 @@ public:
     // The next due code at syncBufferReadIndex; advances the read index.
     uint16_t takeNextCode() noexcept;
 
+    // The next `count` due codes into dest, in order; advances the read index.
+    void takeCodes (uint16_t* dest, int count) noexcept;
+
     // ---- state, public for the processor, the editor and tests ----
     bool hasRing() const noexcept { return syncBuffer != nullptr; }
     int getSyncBufferSize() const noexcept { return syncBufferSize; }
