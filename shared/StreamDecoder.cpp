@@ -60,7 +60,7 @@ const char* toString (SyncEvent::Kind kind) noexcept
 
 void StreamDecoder::reset() noexcept
 {
-    *this = StreamDecoder {};
+    *this = StreamDecoder { options };
 }
 
 void StreamDecoder::add (Events& out, const SyncEvent& e) noexcept
@@ -122,6 +122,17 @@ StreamDecoder::Events StreamDecoder::consume (uint16_t code) noexcept
     Events out;
     const int64_t at = index++;
     const uint16_t type = SyncCode::typeOf (code);
+
+    if (pending != Pending::nothing && options.silenceAndMarkersInsideItems)
+    {
+        if (code == SyncCode::silence)
+            return out;
+        if (code == SyncCode::marker)
+        {
+            add (out, simple (SyncEvent::Kind::marker, at, code));
+            return out;
+        }
+    }
 
     // Continuations of a pending multi-code item must follow it directly.
     if (pending == Pending::tempoHigh && type == 0x7 && code < SyncCode::tempoHighBase)

@@ -55,7 +55,7 @@ struct SyncEvent
 
     StreamPosition position {};
     bool hasPosition = false;       // tick: its bar/beat/tick is known
-    bool positionFromWords = false; // tick: carried by position words right before it, not counted on
+    bool positionFromWords = false; // tick: carried by position words since the previous tick, not counted on
 
     int value = 0;
 };
@@ -68,6 +68,19 @@ public:
     // One code can end a broken item and be an event of its own.
     static constexpr int kMaxEventsPerCode = 2;
 
+    struct Options
+    {
+        // The generator writes the codes of a tempo pair or position triple
+        // back to back, and by default anything between them breaks the item.
+        // The daemon's played stream may pad a callback's end with silence
+        // and put markers into silent samples, so a reader of that stream
+        // lets silence and markers sit inside an item.
+        bool silenceAndMarkersInsideItems = false;
+    };
+
+    StreamDecoder() noexcept = default;
+    explicit StreamDecoder (const Options& o) noexcept : options (o) {}
+
     struct Events
     {
         SyncEvent items[kMaxEventsPerCode];
@@ -78,7 +91,8 @@ public:
     };
 
     // Takes the next code of the stream (its index is the number of codes
-    // consumed before it) and returns the events it completes.
+    // consumed before it) and returns the events it completes, in the order
+    // their last codes arrived.
     Events consume (uint16_t code) noexcept;
 
     template <typename Callback>
@@ -114,6 +128,7 @@ private:
     static void add (Events& out, const SyncEvent& e) noexcept;
     SyncEvent makeTick (int64_t at, uint16_t code) noexcept;
 
+    Options options {};
     int64_t index = 0;
 
     Pending pending = Pending::nothing;

@@ -143,6 +143,40 @@ TEST (StreamDecoder, BrokenMultiCodeItemsAreReportedNotMisread)
     EXPECT_EQ (ticks[1].position, (StreamPosition { 5, 2, 11 }));
 }
 
+TEST (StreamDecoder, PlayedStreamsMayPadOrMarkInsideAnItem)
+{
+    const uint16_t w1 = SyncCode::positionWord1 (70);
+    const uint16_t w2 = SyncCode::positionWord2 (70, 1);
+    const uint16_t w3 = SyncCode::positionWord3 (1, 500);
+    const std::vector<uint16_t> codes = { w1, 0, 0, SyncCode::marker, w2, w3, 0x7878, 0, 0x7000, 0xA000 };
+
+    StreamDecoder::Options played;
+    played.silenceAndMarkersInsideItems = true;
+    StreamDecoder decoder (played);
+    std::vector<SyncEvent> events;
+    decoder.consume (codes.data(), codes.size(), [&] (const SyncEvent& e) { events.push_back (e); });
+
+    EXPECT_EQ (kindsOf (events), (std::vector<Kind> { Kind::marker, Kind::position, Kind::tempo, Kind::tick }));
+    EXPECT_EQ (events[1].index, 0);
+    EXPECT_EQ (events[1].position, (StreamPosition { 70, 1, 500 }));
+    EXPECT_EQ (events[2].bpm, 120.0);
+    EXPECT_EQ (events[3].position, (StreamPosition { 70, 1, 500 }));
+
+    // Other codes still break it, and a reset keeps the option.
+    decoder.reset();
+    const std::vector<uint16_t> cut = { w1, SyncCode::keepSync, w2, w3 };
+    events.clear();
+    decoder.consume (cut.data(), cut.size(), [&] (const SyncEvent& e) { events.push_back (e); });
+    EXPECT_EQ (kindsOf (events), (std::vector<Kind> { Kind::broken, Kind::keepSync, Kind::broken, Kind::broken }));
+    decoder.reset();
+    events.clear();
+    decoder.consume (codes.data(), codes.size(), [&] (const SyncEvent& e) { events.push_back (e); });
+    EXPECT_EQ (events.size(), 4u);
+
+    // Strict by default.
+    EXPECT_EQ (kindsOf (decodeAll (codes)).front(), Kind::broken);
+}
+
 TEST (StreamDecoder, TicksTakeTheWordsBeforeThemOrCountOn)
 {
     std::vector<uint16_t> codes;

@@ -778,6 +778,23 @@ TEST (SyncEncoder, RingLimitsAndBlocksOutsideTheRing)
         enc.takeNextCode();
     EXPECT_EQ (enc.getReadIndex(), 500);
 
+    // Taking codes in one piece gives what taking them one by one gives,
+    // across the wrap and for more than a ring's worth.
+    for (int count : { 1, 7, 499, 500, 501, 1000, 2345 })
+    {
+        std::vector<uint16_t> one (static_cast<size_t> (count)), piece (static_cast<size_t> (count));
+        const int before = enc.getReadIndex();
+        for (auto& c : one)
+            c = enc.takeNextCode();
+        const int after = enc.getReadIndex();
+        for (int i = 0; i < (1000 - count % 1000) % 1000; ++i) // round the ring back to where we were
+            enc.takeNextCode();
+        ASSERT_EQ (enc.getReadIndex(), before);
+        enc.takeCodes (piece.data(), count);
+        EXPECT_EQ (piece, one) << count;
+        EXPECT_EQ (enc.getReadIndex(), after) << count;
+    }
+
     // A new preparation keeps the playing state but starts the ring over.
     enc.resetForPrepare();
     EXPECT_TRUE (enc.getIsPlaying());

@@ -65,11 +65,14 @@ void EncoderRig::process (const HostTimeline& host, int hostSamples, std::option
 
     enc.advanceWriteIndex (n);
 
-    for (int i = 0; i < n && size > 0; ++i)
+    if (size > 0 && n > 0)
     {
-        const int r = enc.getReadIndex();
-        codes.push_back (enc.takeNextCode());
-        codeOrigins.push_back (ringOrigins[static_cast<size_t> (r)]);
+        const int firstRead = enc.getReadIndex();
+        const size_t before = codes.size();
+        codes.resize (before + static_cast<size_t> (n));
+        enc.takeCodes (codes.data() + before, n);
+        for (int i = 0; i < n; ++i)
+            codeOrigins.push_back (ringOrigins[static_cast<size_t> ((firstRead + i) % size)]);
     }
 
     syncSamples += n;
