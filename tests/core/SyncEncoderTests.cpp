@@ -498,6 +498,58 @@ TEST (SyncEncoder, TempoAndTimeSignatureWaitForAFreeSlot)
     EXPECT_EQ (tempos.back().event.bpm, 100.0);
 }
 
+TEST (SyncEncoder, TempoAndSignatureCodesAsWritten)
+{
+    struct Case
+    {
+        double bpm;
+        int numerator, denominator;
+        std::vector<uint16_t> expected; // the block's non-zero codes, in order
+    };
+
+    const std::vector<Case> cases = {
+        { 120.0, 6, 8, { 0x7878, 0x7000, 0x6064 } },
+        { 120.0, 7, 4, { 0x7878, 0x7000, 0x6072 } },
+        { 2047.99, 4, 4, { 0x7FFF, 0x77EC, 0x6042 } },
+        { 2048.0, 4, 4, { 0x6042 } }, // not encodable: no pair
+        { -1.0, 4, 4, { 0x6042 } },
+        { 120.0, 3, 0, { 0x7878, 0x7000, 0x6042 } }, // a denominator of 0: 4/4 is counted and sent
+    };
+
+    for (const auto& c : cases)
+    {
+        HostSim host (config48k (256));
+        host.playing = false;
+        host.bpm = c.bpm;
+        host.numerator = c.numerator;
+        host.denominator = c.denominator;
+        host.play (16);
+        host.play (16); // nothing is repeated, not even a tempo that could not be sent
+
+        std::vector<uint16_t> written;
+        for (uint16_t code : host.rig.stream())
+            if (code != 0)
+                written.push_back (code);
+        EXPECT_EQ (written, c.expected) << c.bpm << " " << c.numerator << "/" << c.denominator;
+    }
+}
+
+TEST (SyncEncoder, PreRollStartsTheCountAtTheSongStart)
+{
+    HostSim host (config48k (256));
+    host.locate (-0.25, false);
+    host.playFor (256 * 40, 256);
+
+    const auto events = host.rig.decodePlaced();
+    expectWellFormed (events);
+    const auto ticks = ofKind (events, Kind::tick);
+    ASSERT_FALSE (ticks.empty());
+    EXPECT_DOUBLE_EQ (ticks[0].event.time, 300 + 0.25 * 24000);
+    EXPECT_EQ (ticks[0].event.position, (StreamPosition { 0, 0, 0 }));
+    EXPECT_TRUE (ticks[0].event.positionFromWords);
+    expectTicksCountOn (ticks, 4);
+}
+
 TEST (SyncEncoder, OneSampleBlocksNeverCarryATempoPair)
 {
     HostSim host (config48k (256));
