@@ -13,6 +13,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth util-linux ccache
 )
+packages+=(libnotify-dev jackd2) # daemon: desktop notifications; JACK dummy server for tests and the demo
 
 missing=()
 for p in "${packages[@]}"; do
