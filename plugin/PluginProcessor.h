@@ -49,10 +49,10 @@ public:
     void updateDelaysFromLatency();
 
     // ---- read by the editor (relaxed values; no lock) ----
-    int getPluginStatus() const noexcept { return channel.getPluginStatus(); }
-    int getDeviceType() const noexcept { return channel.getDeviceType(); }
-    bool getIsPlaying() const noexcept { return encoder.getIsPlaying(); }
-    int getDisplayTempo() const noexcept { return encoder.getDisplayTempo(); }
+    int getPluginStatus() const noexcept { return shownOr (statusForTesting, channel.getPluginStatus()); }
+    int getDeviceType() const noexcept { return shownOr (deviceTypeForTesting, channel.getDeviceType()); }
+    bool getIsPlaying() const noexcept { return shownOr (playingForTesting, encoder.getIsPlaying() ? 1 : 0) != 0; }
+    int getDisplayTempo() const noexcept { return shownOr (tempoForTesting, encoder.getDisplayTempo()); }
     int getHostType() const noexcept { return hostType; }
 
     veltro::RelaxedValue<int64_t> lastProcessBlockTimeMs { 0 };
@@ -74,6 +74,17 @@ public:
     veltro::ChannelClient& getChannel() noexcept { return channel; }
     int getSampleRemainder() const noexcept { return sampleRemainder; }
     void setHostTypeForTesting (int hostId) noexcept;
+
+    // Editor tests and benchmarks show any link state (values the channel never
+    // reports included) without a daemon. kNotForced hands back to the channel.
+    static constexpr int kNotForced = INT32_MIN;
+    void forceLinkStateForTesting (int status, int deviceType, bool playing, int tempo) noexcept
+    {
+        statusForTesting = status;
+        deviceTypeForTesting = deviceType;
+        playingForTesting = playing ? 1 : 0;
+        tempoForTesting = tempo;
+    }
     void runTimerTickForTesting() { timerCallback(); }
 
 private:
@@ -83,6 +94,17 @@ private:
     veltro::Announcement makeAnnouncement() const noexcept;
     static veltro::HostTimeline readTimeline (const juce::AudioPlayHead::PositionInfo& info) noexcept;
     void applySettings (const veltro::PluginSettings& settings);
+
+    static int shownOr (const veltro::RelaxedValue<int>& forced, int actual) noexcept
+    {
+        const int f = forced.load();
+        return f == kNotForced ? actual : f;
+    }
+
+    veltro::RelaxedValue<int> statusForTesting { kNotForced };
+    veltro::RelaxedValue<int> deviceTypeForTesting { kNotForced };
+    veltro::RelaxedValue<int> playingForTesting { kNotForced };
+    veltro::RelaxedValue<int> tempoForTesting { kNotForced };
 
     veltro::ChannelClient channel;
     veltro::SyncEncoder encoder;
