@@ -176,6 +176,8 @@ PluginAudioProcessorEditor::PluginAudioProcessorEditor (PluginAudioProcessor& p)
         const auto labelFont = bufferWarningLabel.getFont();
         const auto warningFont = labelFont.withHeight (labelFont.getHeight() * kWarningFontScale).italicised();
         bufferWarningLabel.setFont (warningFont);
+        // The label is exactly as wide as its text, so it gets no side border.
+        bufferWarningLabel.setBorderSize (juce::BorderSize<int> (1, 0, 1, 0));
         dismissButton.setButtonText ("Dismiss");
         dismissButton.onClick = [this] { dismissWarnings(); };
         addChildComponent (gearWarningIcon);
@@ -188,6 +190,7 @@ PluginAudioProcessorEditor::PluginAudioProcessorEditor (PluginAudioProcessor& p)
             trackWarningIcon.setImage (warningImage);
             trackWarningLabel.setText (kTrackWarningText, juce::dontSendNotification);
             trackWarningLabel.setFont (warningFont);
+            trackWarningLabel.setBorderSize (juce::BorderSize<int> (1, 0, 1, 0));
             addChildComponent (trackWarningIcon);
             addChildComponent (trackWarningLabel);
         }

@@ -117,11 +117,16 @@ inline std::vector<int> comboIds (juce::ComboBox& box)
     return ids;
 }
 
-// The width a text needs in a label: the font's width plus the label's border.
-inline bool textFits (const juce::Label& label)
+// How much a label must squeeze its text horizontally to fit: 1 = not at all.
+// The framework squeezes down to the label's minimum scale before cutting text.
+inline float horizontalSqueeze (const juce::Label& label)
 {
-    const auto border = label.getBorderSize();
-    return label.getFont().getStringWidthFloat (label.getText()) <= static_cast<float> (label.getWidth() - border.getLeftAndRight()) + 0.5f;
+    const auto room = static_cast<float> (label.getWidth() - label.getBorderSize().getLeftAndRight());
+    const auto needed = label.getFont().getStringWidthFloat (label.getText());
+    return needed <= room + 0.5f ? 1.0f : room / needed;
 }
+
+// Fits without visible squeezing.
+inline bool textFits (const juce::Label& label) { return horizontalSqueeze (label) >= 0.97f; }
 
 } // namespace veltro::testing
