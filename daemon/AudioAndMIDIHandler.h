@@ -1,0 +1,88 @@
+#pragma once
+
+// The daemon's view of the sound hardware: the device manager and the player
+// that feeds the engine into it, the detected devices of the family, the
+// selected output, reopening it after device changes, and notifications.
+
+#include "DesktopNotifier.h"
+#include "DeviceNames.h"
+#include "SharedField.h"
+
+#include <juce_audio_devices/juce_audio_devices.h>
+#include <juce_audio_utils/juce_audio_utils.h>
+
+#include <mutex>
+#include <vector>
+
+namespace veltro::daemon
+{
+
+class AudioAndMIDIHandler : public juce::ChangeListener, private juce::Timer
+{
+public:
+    static constexpr int kDebounceMs = 1000;
+    static constexpr int kMidiPollMs = 1000;
+    static constexpr int kPreferredBufferSize = 32;
+
+    struct DetectedList
+    {
+        std::vector<DetectedDevice> devices;
+        juce::StringArray names;
+        juce::StringArray typeNames; // the device type each name was found under
+    };
+
+    // `extraDeviceType` (tests) is added before the framework creates its own,
+    // so it is the only one.
+    AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& notifier,
+                         std::unique_ptr<juce::AudioIODeviceType> extraDeviceType = nullptr);
+    ~AudioAndMIDIHandler() override;
+
+    void changeListenerCallback (juce::ChangeBroadcaster*) override;
+
+    void scanDevices (DetectedList& out);
+    void updateDetectedDevices();
+    bool selectDeviceByName (const juce::String& name);
+    void sendNotification (const juce::String& message);
+
+    // Applies audioSetup, on the device type that lists the selected name.
+    // Caller holds setupLock where the engine requires it.
+    void applySetup();
+
+    // ---- read by the engine and the tray (message thread) ----
+    juce::AudioDeviceManager deviceManager;
+    juce::AudioSourcePlayer audioSourcePlayer;
+    std::vector<DetectedDevice> detectedDevices;
+    juce::StringArray detectedDeviceNames;
+    juce::AudioDeviceManager::AudioDeviceSetup audioSetup;
+    std::mutex setupLock;
+
+    RelaxedValue<bool> audioActive { false };
+    RelaxedValue<bool> deviceTypeUpdateNeeded { false };
+
+    // The model of the selected output, published whole for the audio thread
+    // whenever the list or the selection changes, so the callback never reads
+    // the lists while the message thread replaces them.
+    RelaxedValue<int32_t> selectedOutputModel { SharedMemory::invalid };
+    void publishSelectedModel() noexcept;
+
+private:
+    void timerCallback() override;
+    void pollMidiOutputs();
+
+    DesktopNotifier& notifier;
+    bool updatePending = false;
+    DetectedList scanned;
+    std::mutex scanLock;
+    juce::StringArray typeNamesOfDetected;
+    juce::StringArray lastMidiOutputs;
+
+    // The framework here has no MIDI device-list notification: poll instead,
+    // and treat a changed list like a change of the audio devices.
+    struct MidiPoll : juce::Timer
+    {
+        std::function<void()> onTick;
+        void timerCallback() override { onTick(); }
+    } midiPoll;
+};
+
+} // namespace veltro::daemon

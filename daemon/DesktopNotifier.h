@@ -1,0 +1,26 @@
+#pragma once
+
+// Where device notifications go. The real one talks to the desktop's
+// notification service through libnotify (the framework's own service does
+// nothing on Linux); tests put in one that records.
+
+#include <juce_core/juce_core.h>
+
+#include <functional>
+#include <memory>
+
+namespace veltro::daemon
+{
+
+class DesktopNotifier
+{
+public:
+    virtual ~DesktopNotifier() = default;
+
+    // Shows a notification with this title and no body. Message thread only.
+    virtual void show (const juce::String& title) = 0;
+};
+
+std::unique_ptr<DesktopNotifier> createDesktopNotifier();
+
+} // namespace veltro::daemon

@@ -1,0 +1,103 @@
+// Veltro Daemon: owns the audio engine (and, later, the tray icon), restarts
+// the engine on request, and shuts down cleanly on quit, SIGTERM or SIGINT.
+
+#include "MainAudioProcessor.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+
+namespace
+{
+
+std::atomic<bool> terminationRequested { false };
+
+extern "C" void onTerminationSignal (int)
+{
+    terminationRequested.store (true); // lock-free: safe in a signal handler
+}
+
+} // namespace
+
+void quitDaemon();
+void restartDaemon();
+
+class VeltroDaemonMainApplication : public juce::JUCEApplication, private juce::Timer
+{
+public:
+    static constexpr int kRestartPauseMs = 100;
+    static constexpr int kSignalPollMs = 100;
+
+    const juce::String getApplicationName() override { return "Veltro Daemon"; }
+    const juce::String getApplicationVersion() override { return "1.3.0"; }
+    bool moreThanOneInstanceAllowed() override { return false; }
+
+    void initialise (const juce::String&) override
+    {
+        if (mainAudioProcessor == nullptr)
+        {
+            notifier = veltro::daemon::createDesktopNotifier();
+            mainAudioProcessor = std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
+
+            std::signal (SIGTERM, onTerminationSignal);
+            std::signal (SIGINT, onTerminationSignal);
+            startTimer (kSignalPollMs);
+            return;
+        }
+
+        // Restart: a fresh engine that keeps the selected output when it is still there.
+        const auto selected = mainAudioProcessor->deviceHandler.audioSetup.outputDeviceName;
+        mainAudioProcessor = nullptr;
+        juce::Time::waitForMillisecondCounter (juce::Time::getMillisecondCounter() + kRestartPauseMs);
+        mainAudioProcessor = std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
+        mainAudioProcessor->deviceHandler.selectDeviceByName (selected);
+    }
+
+    void shutdown() override
+    {
+        stopTimer();
+        mainAudioProcessor = nullptr;
+        notifier = nullptr;
+    }
+
+    void anotherInstanceStarted (const juce::String&) override {}
+
+    void systemRequestedQuit() override { quit(); }
+
+private:
+    void timerCallback() override
+    {
+        if (terminationRequested.load())
+        {
+            stopTimer();
+            systemRequestedQuit();
+        }
+    }
+
+    std::unique_ptr<veltro::daemon::DesktopNotifier> notifier;
+    std::unique_ptr<veltro::daemon::MainAudioProcessor> mainAudioProcessor;
+};
+
+void quitDaemon()
+{
+    if (auto* app = dynamic_cast<juce::JUCEApplication*> (juce::JUCEApplicationBase::getInstance()))
+        app->systemRequestedQuit();
+}
+
+void restartDaemon()
+{
+    auto* app = dynamic_cast<juce::JUCEApplication*> (juce::JUCEApplicationBase::getInstance());
+    if (app == nullptr)
+        return;
+
+    app->initialise (juce::JUCEApplicationBase::getCommandLineParameters());
+
+    // Without a display there is no one to show a box to (and the framework
+    // would crash trying).
+    if (const char* display = std::getenv ("DISPLAY"); display != nullptr && *display != 0)
+        juce::NativeMessageBox::showMessageBoxAsync (juce::MessageBoxIconType::InfoIcon, "Veltro Daemon", "The daemon has restarted.");
+}
+
+START_JUCE_APPLICATION (VeltroDaemonMainApplication)

@@ -1,0 +1,58 @@
+#pragma once
+
+// The daemon's audio engine: creates the shared block, opens the device's
+// output when a plug-in announces itself, plays the FIFO from the audio
+// callback and closes the output when no plug-in is left. The playout logic
+// itself is PlayoutEngine; this class is the framework glue around it.
+
+#include "AudioAndMIDIHandler.h"
+#include "DaemonTimerLogic.h"
+#include "PlayoutEngine.h"
+#include "SharedMemoryHandler.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+#include <juce_events/juce_events.h>
+
+#include <functional>
+
+namespace veltro::daemon
+{
+
+class MainAudioProcessor : public juce::AudioSource, private juce::Timer
+{
+public:
+    static constexpr int kTimerMs = 300;
+
+    struct Options
+    {
+        ChannelNames names;                                   // tests use their own
+        std::unique_ptr<juce::AudioIODeviceType> deviceType;  // tests: a clocked virtual device
+        std::function<void()> requestQuit;                    // default: the application's systemRequestedQuit
+    };
+
+    MainAudioProcessor (DesktopNotifier& notifier, Options options);
+    ~MainAudioProcessor() override;
+
+    void prepareToPlay (int, double) override {}
+    void releaseResources() override {}
+    void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
+
+    // Runs one timer tick now (tests).
+    void runTimerOnce() { timerCallback(); }
+
+    SharedMemoryHandler sharedMemory;
+    AudioAndMIDIHandler deviceHandler;
+    PlayoutEngine playout;
+    RelaxedValue<bool> dawConnected { false };
+
+private:
+    void timerCallback() override;
+    void setUpOutput (SharedMemory& m);
+    void closeOutput (SharedMemory& m);
+    void quitOnLockError();
+
+    std::function<void()> requestQuit;
+    bool hadAudioDevice = false;
+};
+
+} // namespace veltro::daemon
