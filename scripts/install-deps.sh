@@ -12,6 +12,7 @@ packages=(
     libusb-1.0-0-dev fonts-dseg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth util-linux ccache
+    ardour
 )
 packages+=(libnotify-dev jackd2) # daemon: desktop notifications; JACK dummy server for tests and the demo
 
