@@ -160,7 +160,7 @@ public:
         setTitleBarHeight (0);
         setContentOwned (editor, true);
         setTopLeftPosition (20, 20);
-        addToDesktop (0);
+        addToDesktop (getDesktopWindowStyleFlags());
         setVisible (true);
     }
 };
