@@ -126,6 +126,15 @@ void ChannelClient::announceFromPrepare (const Announcement& a) noexcept
 
     auto& m = *sharedMemory.getMemory();
 
+    // Only the owner speaks for the channel: a waiting instance that the host
+    // prepares must not make the daemon set its output up again, which would
+    // throw away the owner's codes in the FIFO and interrupt its stream.
+    if (instanceDisabled.load() || m.instanceCounter.load() != instanceId.load())
+    {
+        sharedMemory.unlock();
+        return;
+    }
+
     if (lastSampleRateInSharedMem.load() != a.currentSampleRate)
     {
         writeAnnouncement (m, a);
@@ -216,6 +225,10 @@ bool ChannelClient::processHandshake (SyncEncoder& encoder, int blockSyncSamples
     if (staleBlock.load())
     {
         // Nobody will post this semaphore any more: close without the lock.
+        // What waits in the ring was meant for the dead daemon (and may have
+        // been overwritten while nobody drained the FIFO): the new daemon gets
+        // a fresh stream, starting with a start code.
+        encoder.restartStream();
         staleBlock.store (false);
         consumerStalled.store (false);
         sharedMemory.close (false);

@@ -87,6 +87,12 @@ void SyncEncoder::forceTempoAndTimeSignature() noexcept
     lastTimeSigNumerator = 0;
 }
 
+void SyncEncoder::restartStream() noexcept
+{
+    isPlaying = false;
+    forceTempoAndTimeSignature();
+}
+
 void SyncEncoder::setTempoRange (double newMinTempo, double newMaxTempo) noexcept
 {
     minTempo = newMinTempo;
@@ -129,7 +135,7 @@ void SyncEncoder::generateBlock (const HostTimeline& host, int n, double syncSam
     const bool rateUsable = std::isfinite (samplesPerQuarter) && samplesPerQuarter * kQuarterToTick >= 1.0;
     const bool ppqUsable = std::isfinite (host.ppq) && std::fabs (host.ppq) <= kMaxUsablePpq;
 
-    const double barStart = chooseBarStart (host, qpb);
+    const double barStart = chooseBarStart (host, qpb, 4.0 * numerator / denominator);
 
     if (host.isPlaying && tempoInRange && rateUsable)
     {
@@ -192,26 +198,32 @@ void SyncEncoder::takeCodes (uint16_t* dest, int count) noexcept
 
 // ---------------------------------------------------------------- generator steps
 
-double SyncEncoder::chooseBarStart (const HostTimeline& host, int qpb) noexcept
+double SyncEncoder::chooseBarStart (const HostTimeline& host, int qpb, double barLength) noexcept
 {
-    if (host.hasBarStart && std::isfinite (host.barStartPpq))
+    // A bar start after the position, or more than a bar before it, describes
+    // some other bar: one host reports the next bar's start, counted in 4/4
+    // whatever the meter. Such a value is no better than none.
+    const double tolerance = 1.0 / TimeData::kTicksPerQuarter;
+    const auto fitsThePosition = [&] (double barStart) {
+        return ! std::isfinite (host.ppq)
+               || (barStart <= host.ppq + tolerance && host.ppq - barStart < barLength + tolerance);
+    };
+
+    if (host.hasBarStart && std::isfinite (host.barStartPpq) && fitsThePosition (host.barStartPpq))
     {
         hostEverReportedBarStart = true;
         return host.barStartPpq;
     }
 
-    // A host that never tells us where bars start: assume bars of the current
-    // length counted from the song start, so beats still fall on the beat.
-    if (! hostEverReportedBarStart)
-    {
-        if (std::isfinite (host.ppq) && host.ppq >= 0.0)
-            return std::floor (host.ppq / qpb) * qpb;
-        return 0.0;
-    }
-
-    // One that reported bar starts before and skips one now: keep the last.
-    if (host.isPlaying && host.ppq >= 0.0)
+    // One that reported bar starts before and skips one now: keep the last,
+    // as long as the transport is still inside that bar.
+    if (hostEverReportedBarStart && host.isPlaying && host.ppq >= 0.0 && fitsThePosition (savedBarStartPpq))
         return savedBarStartPpq;
+
+    // Otherwise assume bars of the current length counted from the song
+    // start, so beats still fall on the beat.
+    if (std::isfinite (host.ppq) && host.ppq >= 0.0)
+        return std::floor (host.ppq / qpb) * qpb;
     return 0.0;
 }
 

@@ -52,6 +52,10 @@ public:
     // Forces tempo and time signature to be sent again.
     void forceTempoAndTimeSignature() noexcept;
 
+    // Forgets the stream in flight: the next playing block starts afresh (start
+    // code, position words, a clean delay region), tempo and signature included.
+    void restartStream() noexcept;
+
     void setTempoRange (double minTempo, double maxTempo) noexcept;
 
     // jumpSize and expectedSamplePosition, for every block that got past the handshake.
@@ -87,7 +91,7 @@ public:
 
 private:
     // The steps of generateBlock, named after what they do.
-    double chooseBarStart (const HostTimeline& host, int quartersPerBar) noexcept;
+    double chooseBarStart (const HostTimeline& host, int quartersPerBar, double barLengthInQuarters) noexcept;
     void playingPath (const HostTimeline& host, int n, double samplesPerQuarter, double barStart, int quartersPerBar) noexcept;
     void holdPlayingBlock (int n) noexcept;
     void stoppedPath (int n) noexcept;

@@ -695,6 +695,31 @@ TEST (SyncEncoder, BarStartIsDerivedForAHostThatNeverReportsOne)
     expectTicksCountOn (ticks, 3);
 }
 
+TEST (SyncEncoder, BarStartThatCannotBeRightIsIgnored)
+{
+    // A host that reports the start of the NEXT bar, counted in 4/4 whatever
+    // the meter (seen in a real DAW): taken at its word, no tick would ever
+    // fall inside a block. Here in 3/4 from ppq 0.
+    HostSim host (config48k (1024));
+    host.numerator = 3;
+    host.locate (0.0, false);
+    for (int done = 0; done < 24000 * 5; done += 1024)
+        host.play (1024, [] (HostTimeline& h) { h.barStartPpq = std::floor (h.ppq / 4.0) * 4.0 + 4.0; });
+
+    const auto events = host.rig.decodePlaced();
+    expectWellFormed (events);
+    const auto ticks = ofKind (events, Kind::tick);
+    ASSERT_GT (ticks.size(), 768u * 4);
+    for (size_t i = 0; i < ticks.size(); ++i)
+    {
+        const auto expected = hostBeatAndTick (static_cast<int64_t> (i), 3, 4);
+        ASSERT_EQ (ticks[i].event.position.beat, expected.beat) << i;
+        ASSERT_EQ (ticks[i].event.position.tick, expected.tick) << i;
+        EXPECT_NEAR (ticks[i].event.time, 300 + 31.25 * static_cast<double> (i), kTickTolerance) << i;
+    }
+    expectTicksCountOn (ticks, 3);
+}
+
 TEST (SyncEncoder, HostThatReportedABarStartKeepsItWhenItSkipsOne)
 {
     // An odd bar earlier in the song: bars start at 4.5, 8.5, ... here, which

@@ -109,6 +109,24 @@ TEST_F (Handshake, SecondInstanceWaitsAndTakesOverWhenTheFirstGoes)
     EXPECT_EQ (fifoFill(), 256u);
 }
 
+TEST_F (Handshake, PreparingAWaitingInstanceLeavesTheOwnersStreamAlone)
+{
+    auto owner = makeInstance();
+    owner->prepareToPlay (48000, 256);
+    daemonSetsUpOutput();
+    processOne (*owner);
+    ASSERT_EQ (block->pluginEnabled.load(), SharedMemory::channelStreaming);
+
+    // A second instance added while the first streams: its preparation must not
+    // make the daemon set up again (which would reset the FIFO under the owner).
+    auto waiting = makeInstance();
+    waiting->prepareToPlay (96000, 512);
+    EXPECT_EQ (block->pluginEnabled.load(), SharedMemory::channelStreaming);
+    EXPECT_EQ (block->sampleRateChanged.load(), 0);
+    EXPECT_EQ (block->nominalBlockSize.load(), 256);
+    EXPECT_EQ (waiting->getPluginStatus(), anotherInstance);
+}
+
 TEST_F (Handshake, InstanceThatIsNotProcessedDoesNotClaim)
 {
     auto first = makeInstance();
@@ -244,6 +262,11 @@ TEST_F (Handshake, KilledDaemonIsNoticedAndARestartedOneIsJoined)
     processOne (*processor);
     EXPECT_EQ (processor->getPluginStatus(), active);
     EXPECT_EQ (fifo::available (fresh->writeIndex.load(), fresh->readIndex.load()), 256u);
+
+    // The new daemon gets a stream of its own, from a start code on.
+    std::vector<uint16_t> codes (256);
+    fifo::read (*fresh, codes.data(), 256);
+    EXPECT_EQ (codes[0], SyncCode::start);
     restarted.close (true);
 }
 
