@@ -35,8 +35,10 @@ PluginAudioProcessor::PluginAudioProcessor (ChannelNames channelNames)
     channel.setHostType (hostType);
 
     // The timer runs for the instance's whole life: it retries while the
-    // instance is disabled, so the audio thread never has to start it.
-    startTimer (kRetryPeriodMs);
+    // instance is disabled (every kRetryPeriodMs), so the audio thread never
+    // has to start it, and passes latency changes found on the audio thread
+    // on to the host.
+    startTimer (kTimerPeriodMs);
 }
 
 PluginAudioProcessor::~PluginAudioProcessor()
@@ -116,12 +118,30 @@ void PluginAudioProcessor::updateDelaysFromLatency()
     encoder.setSyncDelay (result.syncDelay);
     reportedLatencyMs = result.reportedLatencyMs;
 
-    if (result.latencySamples != getLatencySamples())
+    if (result.latencySamples != latencyComputed.load())
     {
         if (HostId::isCubase (hostType))
             warningCounter = -1;
 
-        setLatencySamples (result.latencySamples);
+        latencyComputed = result.latencySamples;
+
+        // Hosts expect latency changes from the message thread; one found on
+        // the audio thread (the block-length watch) goes out with the next
+        // timer tick instead.
+        if (juce::MessageManager::existsAndIsCurrentThread())
+            setLatencySamples (result.latencySamples);
+        else
+            pendingLatencySamples = result.latencySamples;
+    }
+}
+
+void PluginAudioProcessor::reportPendingLatency()
+{
+    const int pending = pendingLatencySamples.load();
+    if (pending >= 0)
+    {
+        pendingLatencySamples = -1;
+        setLatencySamples (pending);
     }
 }
 
@@ -255,6 +275,11 @@ void PluginAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffe
 
 void PluginAudioProcessor::timerCallback()
 {
+    reportPendingLatency();
+
+    if (++timerTicks % kTicksPerRetry != 0)
+        return;
+
     channel.checkChannelHealth (millisecondClock());
     channel.retryWhileDisabled (lastProcessBlockTimeMs, makeAnnouncement());
 }

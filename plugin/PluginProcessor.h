@@ -16,6 +16,8 @@ class PluginAudioProcessor : public juce::AudioProcessor, private juce::Timer
 {
 public:
     static constexpr int kRetryPeriodMs = 500;
+    static constexpr int kTimerPeriodMs = 100;
+    static constexpr int kTicksPerRetry = kRetryPeriodMs / kTimerPeriodMs;
 
     PluginAudioProcessor();
     // Tests open their own channel so they never disturb a running daemon.
@@ -85,10 +87,16 @@ public:
         playingForTesting = playing ? 1 : 0;
         tempoForTesting = tempo;
     }
-    void runTimerTickForTesting() { timerCallback(); }
+    // One retry period's worth of timer ticks.
+    void runTimerTickForTesting()
+    {
+        for (int i = 0; i < kTicksPerRetry; ++i)
+            timerCallback();
+    }
 
 private:
     void timerCallback() override;
+    void reportPendingLatency();
     void clearOutput (juce::AudioBuffer<float>& buffer) const noexcept;
     void watchBlockLength (int hostSamples) noexcept;
     veltro::Announcement makeAnnouncement() const noexcept;
@@ -110,6 +118,9 @@ private:
     veltro::SyncEncoder encoder;
     int hostType = 0;
     int sampleRemainder = 0;
+    int timerTicks = 0;
+    veltro::RelaxedValue<int> latencyComputed { 0 };
+    veltro::RelaxedValue<int> pendingLatencySamples { -1 };
     int blockSizeMismatchCount = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PluginAudioProcessor)

@@ -3,6 +3,8 @@
 #include "MillisecondClock.h"
 #include "ProcessorFixture.h"
 
+#include <thread>
+
 using namespace veltro;
 using namespace veltro::testing;
 
@@ -159,4 +161,23 @@ TEST_F (Latency, BypassedBlocksMarkTheInstanceIdleAndResendTempo)
     processor->processBlock (buffer, midi);
     EXPECT_LE (processor->lastProcessBlockTimeMs.load(), millisecondClock() - 349);
     EXPECT_EQ (fifoFill(), 0u);
+}
+
+TEST_F (Latency, ChangeFoundOnTheAudioThreadReachesTheHostFromTheMessageThread)
+{
+    // In one host a block shorter than prepared changes the reported latency.
+    prepareAndConnect (48000, 512, HostId::AvidProTools);
+    EXPECT_EQ (processor->getLatencySamples(), 0);
+
+    std::thread audio ([this] {
+        processBlockOf (512);
+        for (int i = 0; i < 11; ++i)
+            processBlockOf (480);
+    });
+    audio.join();
+    EXPECT_EQ (processor->currentBlockSize.load(), 480);
+    EXPECT_EQ (processor->getLatencySamples(), 0) << "not told from the audio thread";
+
+    processor->runTimerTickForTesting();
+    EXPECT_EQ (processor->getLatencySamples(), 380);
 }
