@@ -2,7 +2,7 @@
 // the daemon's side of the handshake, the patience rule, the pump's clock, and
 // one run with the plug-in's real channel client and encoder.
 
-#include "AllocationWatch.h"
+#include "AllocationCounter.h"
 #include "ChannelClient.h"
 #include "DaemonStandIn.h"
 #include "StreamDecoder.h"
@@ -392,10 +392,10 @@ TEST_F (StandIn, CallbacksAndPumpingAllocateNothing)
         int total = 0;
     } sink;
 
-    veltro::testing::startWatchingAllocations();
+    veltro::testing::startCountingAllocations();
     daemon.runCallback (256, &sink);
     daemon.pump (48000, &sink); // timer ticks, set-up checks, callbacks, the end of the stream
-    EXPECT_EQ (veltro::testing::stopWatchingAllocations(), 0);
+    EXPECT_EQ (veltro::testing::stopCountingAllocations(), 0);
     EXPECT_EQ (sink.total, 4000);
 }
 
