@@ -36,12 +36,15 @@ SevenSegDisplay::~SevenSegDisplay()
     setLookAndFeel (nullptr);
 }
 
-juce::Typeface::Ptr SevenSegDisplay::getSevenSegmentFont()
+SevenSegDisplay::SharedTypeface::SharedTypeface()
+    : typeface (juce::Typeface::createSystemTypefaceFor (BinaryData::DSEG7ClassicItalic_ttf,
+                                                         static_cast<size_t> (BinaryData::DSEG7ClassicItalic_ttfSize)))
 {
-    static const juce::Typeface::Ptr typeface =
-        juce::Typeface::createSystemTypefaceFor (BinaryData::DSEG7ClassicItalic_ttf,
-                                                 static_cast<size_t> (BinaryData::DSEG7ClassicItalic_ttfSize));
-    return typeface;
+}
+
+juce::Typeface::Ptr SevenSegDisplay::getSevenSegmentFont() const
+{
+    return sharedTypeface->typeface;
 }
 
 void SevenSegDisplay::setDeviceType (veltro::SharedMemory::device_type_enum type)

@@ -28,11 +28,21 @@ public:
 
     void setDeviceType (veltro::SharedMemory::device_type_enum type);
 
-    // The embedded seven-segment typeface, made once and kept for the process.
-    static juce::Typeface::Ptr getSevenSegmentFont();
+    // The embedded seven-segment typeface, made once and shared while any
+    // display exists. Not a static: a plug-in is unloaded with its statics
+    // and JUCE would count a typeface still alive then as a leak.
+    juce::Typeface::Ptr getSevenSegmentFont() const;
 
     RoundedCornerLabelLAF roundedCornerLAF;
 
 private:
+    struct SharedTypeface
+    {
+        SharedTypeface();
+        juce::Typeface::Ptr typeface;
+    };
+
+    juce::SharedResourcePointer<SharedTypeface> sharedTypeface;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SevenSegDisplay)
 };

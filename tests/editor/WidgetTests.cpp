@@ -112,9 +112,10 @@ TEST (SevenSegDisplayTest, ModelLooksAndTheWayBackFromThePlainOne)
 
 TEST (SevenSegDisplayTest, TypefaceIsMadeOnceFromTheEmbeddedFont)
 {
-    const auto a = SevenSegDisplay::getSevenSegmentFont();
+    SevenSegDisplay one, other;
+    const auto a = one.getSevenSegmentFont();
     ASSERT_NE (a, nullptr);
-    EXPECT_EQ (a.get(), SevenSegDisplay::getSevenSegmentFont().get());
+    EXPECT_EQ (a.get(), other.getSevenSegmentFont().get());
     EXPECT_EQ (a->getName(), juce::String ("DSEG7 Classic"));
     // Every digit has a glyph of its own (a missing one would fall back to a box).
     juce::Array<int> glyphs;
