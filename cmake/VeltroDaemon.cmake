@@ -2,12 +2,14 @@
 # (veltro_daemon_engine) is defined in daemon/CMakeLists.txt.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(VELTRO_LIBNOTIFY REQUIRED IMPORTED_TARGET libnotify)
+pkg_check_modules(VELTRO_DAEMON_JACK REQUIRED IMPORTED_TARGET jack)
 pkg_check_modules(VELTRO_AUDIO_FORMAT_LIBS REQUIRED IMPORTED_TARGET flac vorbis vorbisenc vorbisfile ogg)
 
 set(VELTRO_DAEMON_GLUE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/AudioAndMIDIHandler.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DesktopNotifier.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp)
 
 # Adds the glue and everything it needs to a JUCE target (the application,
 # or a test program that builds the same code).
@@ -20,6 +22,7 @@ function(veltro_add_daemon_glue target)
         juce::juce_audio_utils
         veltro_juce_config
         PkgConfig::VELTRO_LIBNOTIFY
+        PkgConfig::VELTRO_DAEMON_JACK
         PkgConfig::VELTRO_AUDIO_FORMAT_LIBS
         juce::juce_recommended_config_flags)
     veltro_link_juce_system_deps(${target})

@@ -35,7 +35,8 @@ AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNoti
     lastMidiOutputs.clear();
     for (const auto& d : juce::MidiOutput::getAvailableDevices())
         lastMidiOutputs.add (d.name);
-    midiPoll.onTick = [this] { pollMidiOutputs(); };
+    outputWatch.changed(); // the picture later polls compare with
+    midiPoll.onTick = [this] { pollDeviceLists(); };
     midiPoll.startTimer (kMidiPollMs);
 }
 
@@ -89,6 +90,7 @@ void AudioAndMIDIHandler::changeListenerCallback (juce::ChangeBroadcaster*)
 {
     DetectedList local;
     scanDevices (local);
+    closeVanishedOutput (local);
 
     const std::lock_guard<std::mutex> lock (scanLock);
     scanned = std::move (local);
@@ -117,17 +119,30 @@ void AudioAndMIDIHandler::timerCallback()
     updateDetectedDevices();
 }
 
-void AudioAndMIDIHandler::pollMidiOutputs()
+void AudioAndMIDIHandler::pollDeviceLists()
 {
     juce::StringArray now;
     for (const auto& d : juce::MidiOutput::getAvailableDevices())
         now.add (d.name);
 
-    if (now != lastMidiOutputs)
-    {
-        lastMidiOutputs = now;
+    const bool midiChanged = now != lastMidiOutputs;
+    lastMidiOutputs = now;
+
+    if (outputWatch.changed() || midiChanged)
         changeListenerCallback (nullptr);
-    }
+}
+
+void AudioAndMIDIHandler::closeVanishedOutput (const DetectedList& scan)
+{
+    // An audio layer that tracks hot-plugging closes the device of an
+    // unplugged output itself; JACK keeps our client open, connected to
+    // nothing. Close it here, so the device's return reopens the output.
+    auto* device = deviceManager.getCurrentAudioDevice();
+    if (device == nullptr || scan.names.contains (device->getName()))
+        return;
+
+    const std::lock_guard<std::mutex> lock (setupLock);
+    deviceManager.closeAudioDevice();
 }
 
 void AudioAndMIDIHandler::updateDetectedDevices()

@@ -6,6 +6,7 @@
 
 #include "DesktopNotifier.h"
 #include "DeviceNames.h"
+#include "linux/AudioOutputWatch.h"
 #include "SharedField.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
@@ -67,7 +68,8 @@ public:
 
 private:
     void timerCallback() override;
-    void pollMidiOutputs();
+    void pollDeviceLists();
+    void closeVanishedOutput (const DetectedList& scan);
 
     DesktopNotifier& notifier;
     bool updatePending = false;
@@ -75,9 +77,10 @@ private:
     std::mutex scanLock;
     juce::StringArray typeNamesOfDetected;
     juce::StringArray lastMidiOutputs;
+    AudioOutputWatch outputWatch;
 
-    // The framework here has no MIDI device-list notification: poll instead,
-    // and treat a changed list like a change of the audio devices.
+    // The framework here has no device-list notifications (neither MIDI nor
+    // audio): poll both, and treat a change like the manager's broadcast.
     struct MidiPoll : juce::Timer
     {
         std::function<void()> onTick;

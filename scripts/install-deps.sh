@@ -15,6 +15,7 @@ packages=(
     ardour
 )
 packages+=(libnotify-dev jackd2) # daemon: desktop notifications; JACK dummy server for tests and the demo
+packages+=(dbus python3-dbus python3-gi) # end-to-end tests: a fake notification service on a session bus
 
 missing=()
 for p in "${packages[@]}"; do

@@ -71,6 +71,14 @@ void DeviceMonitor::receiveSamples (const float* samples, int count)
         events->flush();
 }
 
+void DeviceMonitor::noteXrun()
+{
+    const auto index = decoder.nextIndex();
+    stamp (index) << "xrun reported by the server\n";
+    if (events != nullptr)
+        *events << "xrun index=" << index << '\n';
+}
+
 void DeviceMonitor::finish()
 {
     for (const auto& e : decoder.flush())

@@ -32,6 +32,10 @@ public:
     // Samples as they reach the device's first input, in order, without gaps.
     void receiveSamples (const float* samples, int count);
 
+    // The server reported an xrun: a cycle came late and samples may have
+    // been lost or repeated around the current position.
+    void noteXrun();
+
     // Reports what is still pending at the end of the stream and flushes.
     void finish();
 

@@ -228,9 +228,15 @@ int main (int argc, char** argv)
     };
 
     const auto started = std::chrono::steady_clock::now();
+    int64_t xrunsSeen = 0;
     while (! stopRequested.load() && ! c.serverGone.load())
     {
         drain();
+        if (const auto x = c.xruns.load(); x != xrunsSeen)
+        {
+            xrunsSeen = x;
+            monitor.noteXrun();
+        }
         std::cout.flush();
 
         if (options.seconds > 0.0
