@@ -5,29 +5,32 @@ pkg_check_modules(VELTRO_LIBNOTIFY REQUIRED IMPORTED_TARGET libnotify)
 pkg_check_modules(VELTRO_DAEMON_JACK REQUIRED IMPORTED_TARGET jack)
 pkg_check_modules(VELTRO_AUDIO_FORMAT_LIBS REQUIRED IMPORTED_TARGET flac vorbis vorbisenc vorbisfile ogg)
 
-set(VELTRO_DAEMON_GLUE_SOURCES
+# Everything of the daemon except its main(), with the JUCE modules it uses
+# compiled once into the same static library: the application and the
+# in-process glue tests both link it.
+add_library(veltro_daemon_glue STATIC
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/AudioAndMIDIHandler.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DesktopNotifier.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp)
-
-# Adds the glue and everything it needs to a JUCE target (the application,
-# or a test program that builds the same code).
-function(veltro_add_daemon_glue target)
-    target_sources(${target} PRIVATE ${VELTRO_DAEMON_GLUE_SOURCES})
-    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../daemon)
-    target_compile_definitions(${target} PRIVATE JUCE_JACK=1 JUCE_ALSA=1)
-    target_link_libraries(${target} PRIVATE
+target_include_directories(veltro_daemon_glue PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../daemon)
+target_compile_definitions(veltro_daemon_glue PUBLIC JUCE_JACK=1 JUCE_ALSA=1)
+target_link_libraries(veltro_daemon_glue
+    PUBLIC
         veltro_daemon_engine
-        juce::juce_audio_utils
         veltro_juce_config
+    PRIVATE
+        juce::juce_audio_utils
+        juce::juce_recommended_config_flags
         PkgConfig::VELTRO_LIBNOTIFY
         PkgConfig::VELTRO_DAEMON_JACK
-        PkgConfig::VELTRO_AUDIO_FORMAT_LIBS
-        juce::juce_recommended_config_flags)
-    veltro_link_juce_system_deps(${target})
-endfunction()
+        PkgConfig::VELTRO_AUDIO_FORMAT_LIBS)
+veltro_link_juce_system_deps(veltro_daemon_glue)
+# The modules are linked privately (their sources must not be compiled again
+# by every user), so hand their headers and switches on explicitly.
+target_compile_definitions(veltro_daemon_glue INTERFACE $<TARGET_PROPERTY:veltro_daemon_glue,COMPILE_DEFINITIONS>)
+target_include_directories(veltro_daemon_glue INTERFACE $<TARGET_PROPERTY:veltro_daemon_glue,INCLUDE_DIRECTORIES>)
 
 juce_add_gui_app(VeltroDaemon PRODUCT_NAME "Veltro Daemon" VERSION 1.3.0)
 target_sources(VeltroDaemon PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../daemon/Main.cpp)
-veltro_add_daemon_glue(VeltroDaemon)
+target_link_libraries(VeltroDaemon PRIVATE veltro_daemon_glue juce::juce_recommended_config_flags)

@@ -43,6 +43,9 @@ public:
     void scanDevices (DetectedList& out);
     void updateDetectedDevices();
     bool selectDeviceByName (const juce::String& name);
+
+    // A scan waits for the debounce timer. Message thread (tests, diagnostics).
+    bool isUpdatePending() const noexcept { return updatePending; }
     void sendNotification (const juce::String& message);
 
     // Applies audioSetup, on the device type that lists the selected name.
