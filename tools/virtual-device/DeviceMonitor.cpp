@@ -1,5 +1,7 @@
 #include "DeviceMonitor.h"
 
+#include "EventLine.h"
+
 #include "SyncCodes.h"
 
 #include <algorithm>
@@ -12,12 +14,6 @@ namespace veltro
 
 namespace
 {
-    std::string hexCode (uint16_t code)
-    {
-        char text[8];
-        std::snprintf (text, sizeof text, "0x%04X", code);
-        return text;
-    }
 
     const char* systemName (int s)
     {
@@ -347,47 +343,12 @@ void DeviceMonitor::handle (const SyncEvent& e)
 
 void DeviceMonitor::writeEventLine (const SyncEvent& e, std::optional<double> jitterUs)
 {
-    // The same "kind index=N key=value" lines the stand-in's report writes, so
-    // tests read both alike; ticks add their interval error when it was measured.
+    // The same lines the stand-in's report writes, so tests read both alike;
+    // ticks add their interval error when it was measured.
     auto& out = *events;
-    out << toString (e.kind) << " index=" << e.index;
-
-    switch (e.kind)
-    {
-        case SyncEvent::Kind::tempo:
-            out << std::setprecision (17) << " bpm=" << e.bpm;
-            break;
-        case SyncEvent::Kind::timeSignature:
-            out << " numerator=" << e.numerator << " denominator=" << e.denominator;
-            break;
-        case SyncEvent::Kind::tick:
-            out << " fraction=" << e.fraction << std::setprecision (17) << " time=" << e.time;
-            if (e.hasPosition)
-                out << " bar=" << e.position.bar << " beat=" << e.position.beat << " tick=" << e.position.tick
-                    << " fromWords=" << (e.positionFromWords ? 1 : 0);
-            if (jitterUs)
-                out << std::setprecision (6) << " jitterUs=" << *jitterUs;
-            break;
-        case SyncEvent::Kind::position:
-            out << " bar=" << e.position.bar << " beat=" << e.position.beat << " tick=" << e.position.tick;
-            break;
-        case SyncEvent::Kind::tokenByte:
-        case SyncEvent::Kind::dawCode:
-        case SyncEvent::Kind::systemCode:
-            out << " value=" << e.value;
-            break;
-        case SyncEvent::Kind::broken:
-        case SyncEvent::Kind::unknown:
-            out << " code=" << hexCode (e.code) << " length=" << e.length;
-            break;
-        case SyncEvent::Kind::start:
-        case SyncEvent::Kind::stop:
-        case SyncEvent::Kind::keepSync:
-        case SyncEvent::Kind::marker:
-        case SyncEvent::Kind::tokenEnd:
-            break;
-    }
-
+    writeEventFields (out, e);
+    if (e.kind == SyncEvent::Kind::tick && jitterUs)
+        out << std::setprecision (6) << " jitterUs=" << *jitterUs;
     out << '\n';
 }
 
