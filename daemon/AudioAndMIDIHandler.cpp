@@ -229,12 +229,14 @@ void AudioAndMIDIHandler::applySetup()
 {
     const int index = detectedDeviceNames.indexOf (audioSetup.outputDeviceName);
     const auto typeName = typeNamesOfDetected[index];
-    if (typeName.isNotEmpty() && deviceManager.getCurrentAudioDeviceType() != typeName)
-        deviceManager.setCurrentAudioDeviceType (typeName, false);
 
     // The error text is of no use to anyone: the output stays closed until
     // the next device change, selection or plug-in arrival.
+    changingOutput = true;
+    if (typeName.isNotEmpty() && deviceManager.getCurrentAudioDeviceType() != typeName)
+        deviceManager.setCurrentAudioDeviceType (typeName, false);
     deviceManager.setAudioDeviceSetup (audioSetup, false);
+    changingOutput = false;
 }
 
 void AudioAndMIDIHandler::publishSelectedModel() noexcept

@@ -52,6 +52,10 @@ public:
     // Caller holds setupLock where the engine requires it.
     void applySetup();
 
+    // True while applySetup replaces the output on purpose, so the engine can
+    // tell a deliberate change from an output that was lost.
+    RelaxedValue<bool> changingOutput { false };
+
     // ---- read by the engine and the tray (message thread) ----
     juce::AudioDeviceManager deviceManager;
     juce::AudioSourcePlayer audioSourcePlayer;

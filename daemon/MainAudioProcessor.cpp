@@ -88,7 +88,9 @@ void MainAudioProcessor::timerCallback()
     stopTimer();
 
     const bool hasDevice = deviceHandler.deviceManager.getCurrentAudioDevice() != nullptr;
-    if (hadAudioDevice && ! hasDevice)
+    const bool lostBetweenTicks = outputLostSinceLastTick.load();
+    outputLostSinceLastTick = false;
+    if ((hadAudioDevice && ! hasDevice) || lostBetweenTicks)
         playout.playoutSuspended = true;
     hadAudioDevice = hasDevice;
 
@@ -109,6 +111,16 @@ void MainAudioProcessor::timerCallback()
     const auto d = m.pluginEnabled.load();
     m.deviceType.store (deviceHandler.selectedOutputModel.load());
 
+    if (lostBetweenTicks && c == SharedMemory::daemonRunning)
+    {
+        // As if this tick had found the output missing; the next one resumes
+        // playout, and its first callback sends the burst again.
+        m.daemonState.store (SharedMemory::daemonSettingUp);
+        sharedMemory.unlock();
+        startTimer (kTimerMs);
+        return;
+    }
+
     switch (decideTimerAction (c, hasDevice, d))
     {
         case TimerAction::setUpOutput: setUpOutput (m); return;
@@ -120,6 +132,12 @@ void MainAudioProcessor::timerCallback()
 
     sharedMemory.unlock();
     startTimer (kTimerMs);
+}
+
+void MainAudioProcessor::releaseResources()
+{
+    if (! closingOutputOurselves.load() && ! deviceHandler.changingOutput.load())
+        outputLostSinceLastTick = true;
 }
 
 void MainAudioProcessor::setUpOutput (SharedMemory& m)
@@ -166,7 +184,9 @@ void MainAudioProcessor::closeOutput (SharedMemory& m)
         const std::lock_guard<std::mutex> lock (deviceHandler.setupLock);
         deviceHandler.audioSetup.sampleRate = 48000.0;
         deviceHandler.audioActive = false;
+        closingOutputOurselves = true;
         deviceHandler.deviceManager.closeAudioDevice();
+        closingOutputOurselves = false;
     }
 
     startTimer (kTimerMs);

@@ -34,7 +34,10 @@ public:
     ~MainAudioProcessor() override;
 
     void prepareToPlay (int, double) override {}
-    void releaseResources() override {}
+    // The output stopped. When we did not close it ourselves it was lost, and
+    // the next tick handles that even if it is already open again: a device
+    // that went away and came back between two ticks must be identified anew.
+    void releaseResources() override;
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 
     // Runs one timer tick now (tests).
@@ -53,6 +56,8 @@ private:
 
     std::function<void()> requestQuit;
     bool hadAudioDevice = false;
+    RelaxedValue<bool> closingOutputOurselves { false };
+    RelaxedValue<bool> outputLostSinceLastTick { false };
 };
 
 } // namespace veltro::daemon

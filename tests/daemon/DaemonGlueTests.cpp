@@ -489,6 +489,33 @@ TEST_F (DaemonGlue, OutputLostAndBack)
     EXPECT_EQ (playStream (64), codes);
 }
 
+// The device goes and comes back between two timer ticks: the engine never
+// sees it missing at a tick, yet the returning device must be identified.
+TEST_F (DaemonGlue, OutputLostAndBackBetweenTwoTicks)
+{
+    start ({ "Built-in Output", "Do-not-use-001" });
+    streamOn ("Do-not-use-001", false, 17);
+    plugin->write (rampOfCodes (64, 0x1000));
+    EXPECT_EQ (playStream (64), rampOfCodes (64, 0x1000));
+
+    deviceType->setOutputs ({ "Built-in Output" });
+    ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
+    settle();
+    notifier.titles.clear();
+    deviceType->setOutputs ({ "Built-in Output", "Do-not-use-001" });
+    ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
+    settle();
+    ASSERT_NE (device(), nullptr) << "the output is reopened";
+
+    processor->runTimerOnce();
+    processor->runTimerOnce();
+    expectBurst (pump (32), 32, 17, 0x5904);
+    EXPECT_EQ (block().daemonState.load(), M::daemonRunning);
+    const auto codes = rampOfCodes (64, 0x5000);
+    plugin->write (codes);
+    EXPECT_EQ (playStream (64), codes);
+}
+
 // ---------------------------------------------------------------------------
 // selectDeviceByName: only names in the detected list, exactly as listed.
 
