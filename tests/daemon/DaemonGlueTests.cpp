@@ -198,6 +198,27 @@ protected:
     AudioAndMIDIHandler& handler() { return processor->deviceHandler; }
     M& block() { return *processor->sharedMemory.getMemory(); }
 
+    // Changes the listed outputs and runs the message loop until the handler
+    // has told the user about it (after its debounce).
+    void changeOutputsAndWaitForNotice (const juce::StringArray& outputs)
+    {
+        notifier.titles.clear();
+        deviceType->setOutputs (outputs);
+        ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
+        settle();
+    }
+
+    // After the output came back: one tick, a burst, then the stream plays on.
+    void expectIdentifiedAndStreaming()
+    {
+        processor->runTimerOnce();
+        expectBurst (pump (32), 32, 17, 0x5904);
+        EXPECT_EQ (block().daemonState.load(), M::daemonRunning);
+        const auto codes = rampOfCodes (64, 0x5000);
+        plugin->write (codes);
+        EXPECT_EQ (playStream (64), codes);
+    }
+
     VirtualOutputDevice* device()
     {
         return dynamic_cast<VirtualOutputDevice*> (handler().deviceManager.getCurrentAudioDevice());
@@ -472,21 +493,13 @@ TEST_F (DaemonGlue, OutputLostAndBack)
     EXPECT_EQ (handler().audioSetup.outputDeviceName, "Do-not-use-001") << "the selection survives";
     EXPECT_EQ (device(), nullptr) << "no other output is opened in its place";
 
-    notifier.titles.clear();
-    deviceType->setOutputs ({ "Built-in Output", "Do-not-use-001" });
-    ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
-    settle();
+    changeOutputsAndWaitForNotice ({ "Built-in Output", "Do-not-use-001" });
     EXPECT_EQ (notifier.titles, std::vector<std::string> { "Tactora connected." });
     ASSERT_NE (device(), nullptr) << "the output is reopened";
     EXPECT_EQ (device()->getName(), "Do-not-use-001");
     EXPECT_EQ (device()->getCurrentSampleRate(), 48000.0);
 
-    processor->runTimerOnce();
-    expectBurst (pump (32), 32, 17, 0x5904);
-    EXPECT_EQ (block().daemonState.load(), M::daemonRunning);
-    const auto codes = rampOfCodes (64, 0x5000);
-    plugin->write (codes);
-    EXPECT_EQ (playStream (64), codes);
+    expectIdentifiedAndStreaming();
 }
 
 // The device goes and comes back between two timer ticks: the engine never
@@ -498,22 +511,12 @@ TEST_F (DaemonGlue, OutputLostAndBackBetweenTwoTicks)
     plugin->write (rampOfCodes (64, 0x1000));
     EXPECT_EQ (playStream (64), rampOfCodes (64, 0x1000));
 
-    deviceType->setOutputs ({ "Built-in Output" });
-    ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
-    settle();
-    notifier.titles.clear();
-    deviceType->setOutputs ({ "Built-in Output", "Do-not-use-001" });
-    ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
-    settle();
+    changeOutputsAndWaitForNotice ({ "Built-in Output" });
+    changeOutputsAndWaitForNotice ({ "Built-in Output", "Do-not-use-001" });
     ASSERT_NE (device(), nullptr) << "the output is reopened";
 
-    processor->runTimerOnce();
-    processor->runTimerOnce();
-    expectBurst (pump (32), 32, 17, 0x5904);
-    EXPECT_EQ (block().daemonState.load(), M::daemonRunning);
-    const auto codes = rampOfCodes (64, 0x5000);
-    plugin->write (codes);
-    EXPECT_EQ (playStream (64), codes);
+    processor->runTimerOnce(); // notices the loss it never saw
+    expectIdentifiedAndStreaming();
 }
 
 // ---------------------------------------------------------------------------

@@ -68,6 +68,19 @@ struct StandIn : ::testing::Test
         m->pluginEnabled.store (SharedMemory::channelAnnounced);
     }
 
+    // A new block, with the stand-in's output open or not.
+    bool freshChannel (bool outputOpen)
+    {
+        if (! daemon.create() || ! pluginSide.close (false) || ! pluginSide.openExisting())
+            return false;
+        m = pluginSide.getMemory();
+
+        if (! outputOpen)
+            return true;
+        announce();
+        return daemon.setUpOutputIfAnnounced();
+    }
+
     // Announce, set up, burst and confirm: the stand-in is playing out.
     void reachStreaming()
     {
@@ -108,15 +121,7 @@ TEST_F (StandIn, SetUpOutputOnlyWhereTheProtocolSaysSo)
     {
         SCOPED_TRACE (::testing::Message() << "daemonState " << c.daemonState << ", pluginEnabled " << c.pluginEnabled
                                            << ", output " << (c.outputOpen ? "open" : "closed"));
-        ASSERT_TRUE (daemon.create());
-        ASSERT_TRUE (pluginSide.close (false) && pluginSide.openExisting());
-        m = pluginSide.getMemory();
-
-        if (c.outputOpen)
-        {
-            announce();
-            ASSERT_TRUE (daemon.setUpOutputIfAnnounced());
-        }
+        ASSERT_TRUE (freshChannel (c.outputOpen));
 
         announce();
         m->pluginEnabled.store (c.pluginEnabled);
@@ -176,15 +181,7 @@ TEST_F (StandIn, CloseOutputOnlyWhereTheProtocolSaysSo)
     {
         SCOPED_TRACE (::testing::Message() << "daemonState " << c.daemonState << ", pluginEnabled " << c.pluginEnabled
                                            << ", output " << (c.outputOpen ? "open" : "closed"));
-        ASSERT_TRUE (daemon.create());
-        ASSERT_TRUE (pluginSide.close (false) && pluginSide.openExisting());
-        m = pluginSide.getMemory();
-
-        if (c.outputOpen)
-        {
-            announce();
-            ASSERT_TRUE (daemon.setUpOutputIfAnnounced());
-        }
+        ASSERT_TRUE (freshChannel (c.outputOpen));
 
         m->daemonState.store (c.daemonState);
         m->pluginEnabled.store (c.pluginEnabled);
