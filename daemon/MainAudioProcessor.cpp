@@ -17,7 +17,8 @@ MainAudioProcessor::MainAudioProcessor (DesktopNotifier& notifier, Options optio
     : sharedMemory (options.names),
       deviceHandler ((sharedMemory.createAndInitialise(), *this), notifier, std::move (options.deviceType)),
       playout (thisSystem()),
-      requestQuit (std::move (options.requestQuit))
+      requestQuit (std::move (options.requestQuit)),
+      ticksDrivenByCaller (options.ticksDrivenByCaller)
 {
     if (! requestQuit)
         requestQuit = [] {
@@ -26,7 +27,7 @@ MainAudioProcessor::MainAudioProcessor (DesktopNotifier& notifier, Options optio
         };
 
     if (sharedMemory.isReady())
-        startTimer (kTimerMs);
+        scheduleNextTick();
     else
         requestQuit();
 }
@@ -43,6 +44,12 @@ MainAudioProcessor::~MainAudioProcessor()
 
     deviceHandler.deviceManager.closeAudioDevice();
     sharedMemory.close (true);
+}
+
+void MainAudioProcessor::scheduleNextTick()
+{
+    if (! ticksDrivenByCaller)
+        startTimer (kTimerMs);
 }
 
 void MainAudioProcessor::quitOnLockError()
@@ -96,7 +103,7 @@ void MainAudioProcessor::timerCallback()
 
     if (! playout.playoutSuspended.load())
     {
-        startTimer (kTimerMs);
+        scheduleNextTick();
         return;
     }
 
@@ -117,7 +124,7 @@ void MainAudioProcessor::timerCallback()
         // playout, and its first callback sends the burst again.
         m.daemonState.store (SharedMemory::daemonSettingUp);
         sharedMemory.unlock();
-        startTimer (kTimerMs);
+        scheduleNextTick();
         return;
     }
 
@@ -131,13 +138,18 @@ void MainAudioProcessor::timerCallback()
     }
 
     sharedMemory.unlock();
-    startTimer (kTimerMs);
+    scheduleNextTick();
 }
 
 void MainAudioProcessor::releaseResources()
 {
-    if (! closingOutputOurselves.load() && ! deviceHandler.changingOutput.load())
-        outputLostSinceLastTick = true;
+    if (closingOutputOurselves.load() || deviceHandler.changingOutput.load())
+        return;
+
+    // Silent at once: the output may be open again before the next tick, and
+    // a returning device must hear the burst before anything else.
+    playout.playoutSuspended = true;
+    outputLostSinceLastTick = true;
 }
 
 void MainAudioProcessor::setUpOutput (SharedMemory& m)
@@ -172,7 +184,7 @@ void MainAudioProcessor::setUpOutput (SharedMemory& m)
 
     if (deviceHandler.deviceManager.getCurrentAudioDevice() != nullptr)
         playout.playoutSuspended = false;
-    startTimer (kTimerMs);
+    scheduleNextTick();
 }
 
 void MainAudioProcessor::closeOutput (SharedMemory& m)
@@ -189,7 +201,7 @@ void MainAudioProcessor::closeOutput (SharedMemory& m)
         closingOutputOurselves = false;
     }
 
-    startTimer (kTimerMs);
+    scheduleNextTick();
     dawConnected = false;
 }
 

@@ -28,15 +28,17 @@ public:
         ChannelNames names;                                   // tests use their own
         std::unique_ptr<juce::AudioIODeviceType> deviceType;  // tests: a clocked virtual device
         std::function<void()> requestQuit;                    // default: the application's systemRequestedQuit
+        bool ticksDrivenByCaller = false;                     // tests: only runTimerOnce ticks
     };
 
     MainAudioProcessor (DesktopNotifier& notifier, Options options);
     ~MainAudioProcessor() override;
 
     void prepareToPlay (int, double) override {}
-    // The output stopped. When we did not close it ourselves it was lost, and
-    // the next tick handles that even if it is already open again: a device
-    // that went away and came back between two ticks must be identified anew.
+    // The output stopped. When we did not close it ourselves it was lost:
+    // playout stops at once, and the next tick handles the loss even if the
+    // output is already open again: a device that went away and came back
+    // between two ticks must be identified anew.
     void releaseResources() override;
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 
@@ -53,8 +55,10 @@ private:
     void setUpOutput (SharedMemory& m);
     void closeOutput (SharedMemory& m);
     void quitOnLockError();
+    void scheduleNextTick();
 
     std::function<void()> requestQuit;
+    bool ticksDrivenByCaller = false;
     bool hadAudioDevice = false;
     RelaxedValue<bool> closingOutputOurselves { false };
     RelaxedValue<bool> outputLostSinceLastTick { false };

@@ -153,6 +153,7 @@ protected:
         options.names = names;
         options.deviceType = std::move (type);
         options.requestQuit = [this] { ++quitRequests; };
+        options.ticksDrivenByCaller = true; // every tick is the test's own
         processor = std::make_unique<MainAudioProcessor> (notifier, std::move (options));
 
         plugin = std::make_unique<PluginSide> (names);
@@ -515,8 +516,18 @@ TEST_F (DaemonGlue, OutputLostAndBackBetweenTwoTicks)
     changeOutputsAndWaitForNotice ({ "Built-in Output", "Do-not-use-001" });
     ASSERT_NE (device(), nullptr) << "the output is reopened";
 
+    // Until the device is identified anew it hears nothing of the stream:
+    // what the plug-in sends meanwhile waits in the FIFO.
+    const auto waiting = rampOfCodes (64, 0x1000);
+    plugin->write (waiting);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE (streamCodesOf (pump (32), 32).empty()) << "playout reached the returning device before its burst";
+    EXPECT_EQ (fifoAvailable(), waiting.size());
+
     processor->runTimerOnce(); // notices the loss it never saw
-    expectIdentifiedAndStreaming();
+    processor->runTimerOnce();
+    expectBurst (pump (32), 32, 17, 0x5904);
+    EXPECT_EQ (playStream (64), waiting);
 }
 
 // ---------------------------------------------------------------------------

@@ -60,6 +60,14 @@ def wait_for(predicate, timeout, what):
     raise Failure(f"timed out after {timeout} s waiting for {what}")
 
 
+def number(text):
+    """Event values are decimal or 0x-hex integers, or decimals with a point."""
+    try:
+        return int(text, 0)
+    except ValueError:
+        return float(text)
+
+
 def parse_events(path):
     """One dict per "kind index=N key=value..." line."""
     events = []
@@ -73,7 +81,7 @@ def parse_events(path):
             e = {"kind": parts[0]}
             for p in parts[1:]:
                 k, _, v = p.partition("=")
-                e[k] = float(v) if "." in v or "e" in v else int(v)
+                e[k] = number(v)
             events.append(e)
     return events
 
