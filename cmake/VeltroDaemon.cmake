@@ -10,6 +10,7 @@ pkg_check_modules(VELTRO_AUDIO_FORMAT_LIBS REQUIRED IMPORTED_TARGET flac vorbis 
 # in-process glue tests both link it.
 add_library(veltro_daemon_glue STATIC
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/AudioAndMIDIHandler.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/DefaultDeviceChoice.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DesktopNotifier.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp)

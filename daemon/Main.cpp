@@ -1,6 +1,7 @@
 // Veltro Daemon: owns the audio engine (and, later, the tray icon), restarts
 // the engine on request, and shuts down cleanly on quit, SIGTERM or SIGINT.
 
+#include "DefaultDeviceChoice.h"
 #include "MainAudioProcessor.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -40,6 +41,10 @@ public:
         {
             notifier = veltro::daemon::createDesktopNotifier();
             mainAudioProcessor = std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
+
+            // Nothing remembered yet: the first known device, so the first
+            // plug-in is heard without waiting for a device change.
+            veltro::daemon::chooseDefaultDevice (mainAudioProcessor->deviceHandler);
 
             std::signal (SIGTERM, onTerminationSignal);
             std::signal (SIGINT, onTerminationSignal);

@@ -4,6 +4,7 @@
 // card (one callback per process() call, on this thread) and the message
 // loop (timer ticks on demand, the handler's debounce timer for real).
 
+#include "DefaultDeviceChoice.h"
 #include "MainAudioProcessor.h"
 
 #include "AllocationCounter.h"
@@ -709,6 +710,32 @@ TEST_F (DaemonGlue, WithNothingSelectedTheFirstKnownDeviceOpensForAPlugin)
     EXPECT_EQ (block().deviceType.load(), M::vantel);
     settle();
     EXPECT_TRUE (notifier.titles.empty());
+}
+
+// The default choice at start: the first listed device of a known model,
+// and the first plug-in opens it at its first tick.
+TEST_F (DaemonGlue, DefaultChoiceSelectsTheFirstKnownDevice)
+{
+    start ({ "Built-in Output", "Tactora-do-not-use" });
+    EXPECT_FALSE (chooseDefaultDevice (handler())) << "an old-firmware entry is never chosen by itself";
+    EXPECT_EQ (handler().audioSetup.outputDeviceName, "");
+
+    start ({ "Built-in Output", "Tactora-do-not-use", "Do-not-use-101", "Do-not-use-001" });
+    EXPECT_TRUE (chooseDefaultDevice (handler()));
+    EXPECT_EQ (handler().audioSetup.outputDeviceName, "Do-not-use-101");
+
+    start ({ "Built-in Output", "Do-not-use-010", "Do-not-use-001" });
+    EXPECT_TRUE (chooseDefaultDevice (handler()));
+    EXPECT_EQ (handler().audioSetup.outputDeviceName, "Do-not-use-010");
+    EXPECT_EQ (device(), nullptr) << "nothing opens before a plug-in arrives";
+
+    plugin->claimAndAnnounce (false, 64, 17);
+    processor->runTimerOnce();
+    ASSERT_NE (device(), nullptr);
+    EXPECT_EQ (device()->getName(), "Do-not-use-010");
+    processor->runTimerOnce();
+    expectBurst (pump (32), 32, 17, 0x5904);
+    EXPECT_EQ (block().deviceType.load(), M::klavo2);
 }
 
 // ---------------------------------------------------------------------------
