@@ -13,7 +13,8 @@ add_library(veltro_daemon_glue STATIC
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DefaultDeviceChoice.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DesktopNotifier.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/TerminationSignals.cpp)
 target_include_directories(veltro_daemon_glue PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../daemon)
 target_compile_definitions(veltro_daemon_glue PUBLIC JUCE_JACK=1 JUCE_ALSA=1)
 target_link_libraries(veltro_daemon_glue

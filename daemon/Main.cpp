@@ -3,33 +3,19 @@
 
 #include "DefaultDeviceChoice.h"
 #include "MainAudioProcessor.h"
+#include "linux/TerminationSignals.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdlib>
-
-namespace
-{
-
-std::atomic<bool> terminationRequested { false };
-
-extern "C" void onTerminationSignal (int)
-{
-    terminationRequested.store (true); // lock-free: safe in a signal handler
-}
-
-} // namespace
 
 void quitDaemon();
 void restartDaemon();
 
-class VeltroDaemonMainApplication : public juce::JUCEApplication, private juce::Timer
+class VeltroDaemonMainApplication : public juce::JUCEApplication
 {
 public:
     static constexpr int kRestartPauseMs = 100;
-    static constexpr int kSignalPollMs = 100;
 
     const juce::String getApplicationName() override { return "Veltro Daemon"; }
     const juce::String getApplicationVersion() override { return "1.3.0"; }
@@ -46,9 +32,7 @@ public:
             // plug-in is heard without waiting for a device change.
             veltro::daemon::chooseDefaultDevice (mainAudioProcessor->deviceHandler);
 
-            std::signal (SIGTERM, onTerminationSignal);
-            std::signal (SIGINT, onTerminationSignal);
-            startTimer (kSignalPollMs);
+            signals = std::make_unique<veltro::daemon::TerminationSignals> ([this] { systemRequestedQuit(); });
             return;
         }
 
@@ -62,7 +46,7 @@ public:
 
     void shutdown() override
     {
-        stopTimer();
+        signals = nullptr;
         mainAudioProcessor = nullptr;
         notifier = nullptr;
     }
@@ -72,17 +56,9 @@ public:
     void systemRequestedQuit() override { quit(); }
 
 private:
-    void timerCallback() override
-    {
-        if (terminationRequested.load())
-        {
-            stopTimer();
-            systemRequestedQuit();
-        }
-    }
-
     std::unique_ptr<veltro::daemon::DesktopNotifier> notifier;
     std::unique_ptr<veltro::daemon::MainAudioProcessor> mainAudioProcessor;
+    std::unique_ptr<veltro::daemon::TerminationSignals> signals;
 };
 
 void quitDaemon()
