@@ -16,6 +16,7 @@ packages=(
 )
 packages+=(libnotify-dev jackd2) # daemon: desktop notifications; JACK dummy server for tests and the demo
 packages+=(dbus python3-dbus python3-gi) # end-to-end tests: a fake notification service on a session bus
+packages+=(clang-22 libclang-rt-22-dev) # real-time path tests under RealtimeSanitizer
 
 missing=()
 for p in "${packages[@]}"; do
