@@ -72,8 +72,10 @@ void MainAudioProcessor::getNextAudioBlock (const juce::AudioSourceChannelInfo& 
 
     if (! sharedMemory.tryLock (true))
     {
+        // The failed lock has closed the handle and removed the names. The
+        // quit is asked for by the next tick, whose lock now fails too: the
+        // audio thread posts no message (that would allocate).
         playout.playoutSuspended = true;
-        quitOnLockError();
         return;
     }
 

@@ -9,11 +9,15 @@
 
 #include "AllocationCounter.h"
 #include "IdentificationBurst.h"
+#include "SemaphoreFault.h"
 #include "SyncCodes.h"
 #include "VirtualOutputDevice.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <semaphore.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -144,6 +148,7 @@ protected:
     void start (const juce::StringArray& outputs)
     {
         stop();
+        quitRequests = 0;
         names = uniqueNames();
 
         auto type = std::make_unique<VirtualOutputDeviceType>();
@@ -466,6 +471,84 @@ TEST_F (DaemonGlue, SelectingAnotherModelMidStreamSendsANewBurst)
     const auto codes = rampOfCodes (64, 0x4000);
     plugin->write (codes);
     EXPECT_EQ (playStream (64), codes);
+}
+
+// A device whose callbacks are too short for the burst (16 samples) is never
+// identified, so it hears nothing of the stream; once its callbacks grow the
+// burst goes out first.
+TEST_F (DaemonGlue, CallbacksTooShortForTheBurstStaySilent)
+{
+    start ({ "Do-not-use-001" });
+    ASSERT_TRUE (handler().selectDeviceByName ("Do-not-use-001"));
+    plugin->claimAndAnnounce (false, 64, 17);
+    processor->runTimerOnce();
+    ASSERT_NE (device(), nullptr);
+    plugin->write (rampOfCodes (64, 0x1000));
+
+    int loudCallbacks = 0;
+    for (int i = 0; i < 200; ++i)
+    {
+        const float* out = pump (16);
+        loudCallbacks += std::any_of (out, out + 16, [] (float s) { return s != 0.0f; }) ? 1 : 0;
+        if (i % 50 == 49)
+            processor->runTimerOnce();
+    }
+    EXPECT_EQ (loudCallbacks, 0);
+    EXPECT_EQ (block().daemonState.load(), M::daemonSettingUp);
+    EXPECT_EQ (fifoAvailable(), 64u) << "the FIFO is not read before the burst";
+
+    expectBurst (pump (32), 32, 17, 0x5904);
+    EXPECT_EQ (block().daemonState.load(), M::daemonRunning);
+}
+
+// ---------------------------------------------------------------------------
+// A semaphore error ends the daemon: handle closed and names removed where
+// it happens; from the callback, the quit is asked for by the next tick, so
+// the audio thread posts no message.
+
+bool channelNamesExist (const ChannelNames& n)
+{
+    const int fd = shm_open (n.sharedMemory.c_str(), O_RDONLY, 0);
+    if (fd >= 0)
+        close (fd);
+    sem_t* sem = sem_open (n.semaphore.c_str(), 0);
+    if (sem != SEM_FAILED)
+        sem_close (sem);
+    return fd >= 0 || sem != SEM_FAILED;
+}
+
+TEST_F (DaemonGlue, SemaphoreErrorEndsTheDaemon)
+{
+    start ({ "Do-not-use-001" });
+    streamOn ("Do-not-use-001", false, 17);
+    plugin->write (rampOfCodes (64, 0x1000));
+
+    veltro::testing::failSemaphoreCalls (true);
+    veltro::testing::startCountingAllocations();
+    const float* out = pump (32);
+    const long allocations = veltro::testing::stopCountingAllocations();
+    veltro::testing::failSemaphoreCalls (false);
+
+    EXPECT_TRUE (std::all_of (out, out + 32, [] (float s) { return s == 0.0f; }));
+    EXPECT_EQ (allocations, 0);
+    EXPECT_FALSE (processor->sharedMemory.isReady());
+    EXPECT_FALSE (channelNamesExist (names));
+    EXPECT_TRUE (streamCodesOf (pump (32), 32).empty());
+    settle();
+    EXPECT_EQ (quitRequests, 0);
+
+    processor->runTimerOnce();
+    settle();
+    EXPECT_EQ (quitRequests, 1);
+
+    // The same error met by the timer while idle.
+    start ({ "Do-not-use-001" });
+    veltro::testing::failSemaphoreCalls (true);
+    processor->runTimerOnce();
+    veltro::testing::failSemaphoreCalls (false);
+    settle();
+    EXPECT_EQ (quitRequests, 1) << "counted anew for the new engine";
+    EXPECT_FALSE (channelNamesExist (names));
 }
 
 // ---------------------------------------------------------------------------

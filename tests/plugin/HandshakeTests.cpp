@@ -2,34 +2,14 @@
 // hand-overs between instances, a daemon that restarts or dies, a full FIFO.
 
 #include "ProcessorFixture.h"
+#include "SemaphoreFault.h"
 #include "MillisecondClock.h"
 #include "StreamDecoder.h"
 
 #include <algorithm>
-#include <dlfcn.h>
-#include <semaphore.h>
 
 using namespace veltro;
 using namespace veltro::testing;
-
-namespace
-{
-// sem_trywait on glibc never reports anything but EAGAIN, so a semaphore
-// error is injected by interposing the call for this test executable.
-bool failSemaphore = false;
-} // namespace
-
-extern "C" int sem_trywait (sem_t* sem)
-{
-    using Real = int (*) (sem_t*);
-    static Real real = reinterpret_cast<Real> (dlsym (RTLD_NEXT, "sem_trywait"));
-    if (failSemaphore)
-    {
-        errno = EINVAL;
-        return -1;
-    }
-    return real (sem);
-}
 
 namespace
 {
@@ -310,9 +290,9 @@ TEST_F (Handshake, SemaphoreErrorShowsAndRetries)
     processOne (*processor);
     ASSERT_EQ (processor->getPluginStatus(), active);
 
-    failSemaphore = true;
+    failSemaphoreCalls (true);
     processOne (*processor);
-    failSemaphore = false;
+    failSemaphoreCalls (false);
     EXPECT_EQ (processor->getPluginStatus(), communicationError);
     EXPECT_TRUE (processor->getChannel().isInstanceDisabled());
     EXPECT_EQ (processor->getChannel().getHandler().getOpenState(), SharedMemoryHandler::nothingOpen);
