@@ -3,9 +3,18 @@
 namespace veltro::daemon
 {
 
+juce::StringArray AudioAndMIDIHandler::systemMidiOutputNames()
+{
+    juce::StringArray names;
+    for (const auto& d : juce::MidiOutput::getAvailableDevices())
+        names.add (d.name);
+    return names;
+}
+
 AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& n,
-                                          std::unique_ptr<juce::AudioIODeviceType> extraDeviceType)
-    : notifier (n)
+                                          std::unique_ptr<juce::AudioIODeviceType> extraDeviceType,
+                                          MidiOutputLister midiOutputs)
+    : notifier (n), listMidiOutputs (midiOutputs ? std::move (midiOutputs) : MidiOutputLister (systemMidiOutputNames))
 {
     audioSetup.outputDeviceName = {};
     audioSetup.inputDeviceName = {};
@@ -32,9 +41,7 @@ AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNoti
     deviceManager.addAudioCallback (&audioSourcePlayer);
     audioSourcePlayer.setSource (&engine);
 
-    lastMidiOutputs.clear();
-    for (const auto& d : juce::MidiOutput::getAvailableDevices())
-        lastMidiOutputs.add (d.name);
+    lastMidiOutputs = listMidiOutputs();
     outputWatch.changed(); // the picture later polls compare with
     midiPoll.onTick = [this] { pollDeviceLists(); };
     midiPoll.startTimer (kMidiPollMs);
@@ -76,8 +83,8 @@ void AudioAndMIDIHandler::scanDevices (DetectedList& out)
     if (! out.devices.empty())
         return;
 
-    for (const auto& d : juce::MidiOutput::getAvailableDevices())
-        if (isFallbackMidiOutputName (d.name.toStdString()))
+    for (const auto& name : listMidiOutputs())
+        if (isFallbackMidiOutputName (name.toStdString()))
         {
             out.devices.push_back ({ SharedMemory::invalid, true });
             out.names.add ({});
@@ -121,10 +128,7 @@ void AudioAndMIDIHandler::timerCallback()
 
 void AudioAndMIDIHandler::pollDeviceLists()
 {
-    juce::StringArray now;
-    for (const auto& d : juce::MidiOutput::getAvailableDevices())
-        now.add (d.name);
-
+    auto now = listMidiOutputs();
     const bool midiChanged = now != lastMidiOutputs;
     lastMidiOutputs = now;
 

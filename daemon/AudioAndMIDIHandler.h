@@ -12,6 +12,7 @@
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <juce_audio_utils/juce_audio_utils.h>
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -32,10 +33,15 @@ public:
         juce::StringArray typeNames; // the device type each name was found under
     };
 
+    // The names of the MIDI outputs, in the system's order.
+    using MidiOutputLister = std::function<juce::StringArray()>;
+    static juce::StringArray systemMidiOutputNames();
+
     // `extraDeviceType` (tests) is added before the framework creates its own,
-    // so it is the only one.
+    // so it is the only one. `midiOutputs` (tests) replaces the system's list.
     AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& notifier,
-                         std::unique_ptr<juce::AudioIODeviceType> extraDeviceType = nullptr);
+                         std::unique_ptr<juce::AudioIODeviceType> extraDeviceType = nullptr,
+                         MidiOutputLister midiOutputs = nullptr);
     ~AudioAndMIDIHandler() override;
 
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
@@ -79,6 +85,7 @@ private:
     void closeVanishedOutput (const DetectedList& scan);
 
     DesktopNotifier& notifier;
+    MidiOutputLister listMidiOutputs;
     bool updatePending = false;
     DetectedList scanned;
     std::mutex scanLock;

@@ -15,7 +15,8 @@ SyncCode::System thisSystem()
 
 MainAudioProcessor::MainAudioProcessor (DesktopNotifier& notifier, Options options)
     : sharedMemory (options.names),
-      deviceHandler ((sharedMemory.createAndInitialise(), *this), notifier, std::move (options.deviceType)),
+      deviceHandler ((sharedMemory.createAndInitialise(), *this), notifier, std::move (options.deviceType),
+                     std::move (options.midiOutputs)),
       playout (thisSystem()),
       requestQuit (std::move (options.requestQuit)),
       ticksDrivenByCaller (options.ticksDrivenByCaller)

@@ -160,6 +160,7 @@ protected:
         options.deviceType = std::move (type);
         options.requestQuit = [this] { ++quitRequests; };
         options.ticksDrivenByCaller = true; // every tick is the test's own
+        options.midiOutputs = [this] { return midiOutputs; };
         processor = std::make_unique<MainAudioProcessor> (notifier, std::move (options));
 
         plugin = std::make_unique<PluginSide> (names);
@@ -285,6 +286,7 @@ protected:
     std::unique_ptr<MainAudioProcessor> processor;
     std::unique_ptr<PluginSide> plugin;
     int quitRequests = 0;
+    juce::StringArray midiOutputs; // what the system lists as MIDI outputs
     std::array<float, VirtualOutputDevice::kMaxSamples> silence {};
 };
 
@@ -772,6 +774,35 @@ TEST_F (DaemonGlue, ASecondChangeWithinTheDebounceIsAppliedAtOnce)
     EXPECT_EQ (handler().detectedDeviceNames, juce::StringArray ({ "Do-not-use-010" }));
     settle();
     EXPECT_EQ (notifier.titles.back(), "Vantel disconnected.");
+}
+
+// The MIDI fallback: no audio output of the family, but a MIDI output whose
+// name starts with "Tactora" gives one old-firmware entry without a name,
+// noticed by the poll, announced, and never selected by itself.
+TEST_F (DaemonGlue, MidiFallbackListsAnOldTactora)
+{
+    midiOutputs = {};
+    start ({ "Built-in Output" });
+    EXPECT_TRUE (handler().detectedDevices.empty());
+
+    midiOutputs = { "Midi Through Port-0", "Tactora 2", "Tactora 3" };
+    ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
+    settle();
+    EXPECT_EQ (notifier.titles, std::vector<std::string> ({ "An old Tactora was connected, please update its firmware" }));
+    ASSERT_EQ (handler().detectedDevices.size(), 1u) << "one entry, whatever the number of matching outputs";
+    EXPECT_EQ (handler().detectedDevices[0].deviceType, M::invalid);
+    EXPECT_TRUE (handler().detectedDevices[0].oldFirmware);
+    EXPECT_EQ (handler().detectedDeviceNames, juce::StringArray ({ "" }));
+    EXPECT_EQ (handler().audioSetup.outputDeviceName, "");
+    EXPECT_FALSE (chooseDefaultDevice (handler()));
+
+    // An audio output of the family takes the fallback's place.
+    notifier.titles.clear();
+    deviceType->setOutputs ({ "Built-in Output", "Do-not-use-001" });
+    handler().deviceManager.dispatchPendingMessages();
+    ASSERT_TRUE (runUntil ([&] { return handler().detectedDeviceNames == juce::StringArray ({ "Do-not-use-001" }); }));
+    EXPECT_EQ (handler().audioSetup.outputDeviceName, "Do-not-use-001");
+    midiOutputs = {};
 }
 
 // A plug-in that arrives while nothing has been selected yet (no saved
