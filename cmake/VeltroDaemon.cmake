@@ -12,6 +12,7 @@ add_library(veltro_daemon_glue STATIC
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/AudioAndMIDIHandler.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DefaultDeviceChoice.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/DesktopNotifier.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/EngineLifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/TerminationSignals.cpp)

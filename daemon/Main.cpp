@@ -1,8 +1,7 @@
 // Veltro Daemon: owns the audio engine (and, later, the tray icon), restarts
 // the engine on request, and shuts down cleanly on quit, SIGTERM or SIGINT.
 
-#include "DefaultDeviceChoice.h"
-#include "MainAudioProcessor.h"
+#include "EngineLifecycle.h"
 #include "linux/TerminationSignals.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -15,39 +14,27 @@ void restartDaemon();
 class VeltroDaemonMainApplication : public juce::JUCEApplication
 {
 public:
-    static constexpr int kRestartPauseMs = 100;
-
     const juce::String getApplicationName() override { return "Veltro Daemon"; }
     const juce::String getApplicationVersion() override { return "1.3.0"; }
     bool moreThanOneInstanceAllowed() override { return false; }
 
     void initialise (const juce::String&) override
     {
-        if (mainAudioProcessor == nullptr)
+        if (engines.getEngine() != nullptr)
         {
-            notifier = veltro::daemon::createDesktopNotifier();
-            mainAudioProcessor = std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
-
-            // Nothing remembered yet: the first known device, so the first
-            // plug-in is heard without waiting for a device change.
-            veltro::daemon::chooseDefaultDevice (mainAudioProcessor->deviceHandler);
-
-            signals = std::make_unique<veltro::daemon::TerminationSignals> ([this] { systemRequestedQuit(); });
+            engines.restart();
             return;
         }
 
-        // Restart: a fresh engine that keeps the selected output when it is still there.
-        const auto selected = mainAudioProcessor->deviceHandler.audioSetup.outputDeviceName;
-        mainAudioProcessor = nullptr;
-        juce::Time::waitForMillisecondCounter (juce::Time::getMillisecondCounter() + kRestartPauseMs);
-        mainAudioProcessor = std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
-        mainAudioProcessor->deviceHandler.selectDeviceByName (selected);
+        notifier = veltro::daemon::createDesktopNotifier();
+        engines.start();
+        signals = std::make_unique<veltro::daemon::TerminationSignals> ([this] { systemRequestedQuit(); });
     }
 
     void shutdown() override
     {
         signals = nullptr;
-        mainAudioProcessor = nullptr;
+        engines.shutdown();
         notifier = nullptr;
     }
 
@@ -57,7 +44,9 @@ public:
 
 private:
     std::unique_ptr<veltro::daemon::DesktopNotifier> notifier;
-    std::unique_ptr<veltro::daemon::MainAudioProcessor> mainAudioProcessor;
+    veltro::daemon::EngineLifecycle engines { [this] {
+        return std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
+    } };
     std::unique_ptr<veltro::daemon::TerminationSignals> signals;
 };
 

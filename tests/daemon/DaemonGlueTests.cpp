@@ -5,6 +5,7 @@
 // loop (timer ticks on demand, the handler's debounce timer for real).
 
 #include "DefaultDeviceChoice.h"
+#include "EngineLifecycle.h"
 #include "MainAudioProcessor.h"
 
 #include "AllocationCounter.h"
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <semaphore.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -150,7 +152,15 @@ protected:
         stop();
         quitRequests = 0;
         names = uniqueNames();
+        processor = makeEngine (outputs);
 
+        plugin = std::make_unique<PluginSide> (names);
+        ASSERT_TRUE (plugin->open());
+    }
+
+    // An engine on this test's names, listing `outputs` on a virtual device type.
+    std::unique_ptr<MainAudioProcessor> makeEngine (const juce::StringArray& outputs)
+    {
         auto type = std::make_unique<VirtualOutputDeviceType>();
         type->setOutputs (outputs);
         deviceType = type.get();
@@ -161,10 +171,7 @@ protected:
         options.requestQuit = [this] { ++quitRequests; };
         options.ticksDrivenByCaller = true; // every tick is the test's own
         options.midiOutputs = [this] { return midiOutputs; };
-        processor = std::make_unique<MainAudioProcessor> (notifier, std::move (options));
-
-        plugin = std::make_unique<PluginSide> (names);
-        ASSERT_TRUE (plugin->open());
+        return std::make_unique<MainAudioProcessor> (notifier, std::move (options));
     }
 
     void stop()
@@ -850,6 +857,54 @@ TEST_F (DaemonGlue, DefaultChoiceSelectsTheFirstKnownDevice)
     processor->runTimerOnce();
     expectBurst (pump (32), 32, 17, 0x5904);
     EXPECT_EQ (block().deviceType.load(), M::klavo2);
+}
+
+// ---------------------------------------------------------------------------
+// The application's first start and restarts.
+
+TEST_F (DaemonGlue, RestartKeepsTheSelectedDeviceWhileItIsListed)
+{
+    stop();
+    names = uniqueNames();
+    juce::StringArray outputsOfNextEngine { "Do-not-use-001", "Do-not-use-010" };
+    EngineLifecycle engines ([&] { return makeEngine (outputsOfNextEngine); });
+
+    engines.start();
+    auto* first = engines.getEngine();
+    EXPECT_EQ (first->deviceHandler.audioSetup.outputDeviceName, "Do-not-use-001") << "the default choice";
+    ASSERT_TRUE (first->deviceHandler.selectDeviceByName ("Do-not-use-010"));
+
+    struct stat before {};
+    ASSERT_EQ (stat (("/dev/shm" + names.sharedMemory).c_str(), &before), 0);
+
+    // Still listed: kept.
+    engines.restart();
+    auto* second = engines.getEngine();
+    EXPECT_EQ (second->deviceHandler.audioSetup.outputDeviceName, "Do-not-use-010");
+    EXPECT_EQ (second->deviceHandler.selectedOutputModel.load(), M::klavo2);
+    struct stat after {};
+    ASSERT_EQ (stat (("/dev/shm" + names.sharedMemory).c_str(), &after), 0);
+    EXPECT_NE (after.st_ino, before.st_ino) << "a fresh block for the fresh engine";
+    EXPECT_EQ (second->sharedMemory.getMemory()->daemonState.load(), M::daemonIdle);
+
+    // Unplugged meanwhile: the new engine's own choice (none) stands.
+    outputsOfNextEngine = { "Do-not-use-001" };
+    engines.restart();
+    EXPECT_EQ (engines.getEngine()->deviceHandler.audioSetup.outputDeviceName, "");
+    EXPECT_EQ (engines.getEngine()->deviceHandler.detectedDeviceNames, juce::StringArray ({ "Do-not-use-001" }));
+
+    // A plug-in can join the restarted daemon.
+    PluginSide joining (names);
+    ASSERT_TRUE (joining.open());
+    joining.claimAndAnnounce (false, 64, 17);
+    EXPECT_TRUE (engines.getEngine()->deviceHandler.selectDeviceByName ("Do-not-use-001"));
+    engines.getEngine()->runTimerOnce();
+    EXPECT_NE (engines.getEngine()->deviceHandler.deviceManager.getCurrentAudioDevice(), nullptr);
+
+    engines.shutdown();
+    EXPECT_EQ (engines.getEngine(), nullptr);
+    EXPECT_FALSE (channelNamesExist (names));
+    settle();
 }
 
 // ---------------------------------------------------------------------------
