@@ -15,6 +15,7 @@ add_library(veltro_daemon_glue STATIC
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/EngineLifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/MainAudioProcessor.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/AudioOutputWatch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/MessageThreadWakeUp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../daemon/linux/TerminationSignals.cpp)
 target_include_directories(veltro_daemon_glue PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../daemon)
 target_compile_definitions(veltro_daemon_glue PUBLIC JUCE_JACK=1 JUCE_ALSA=1)

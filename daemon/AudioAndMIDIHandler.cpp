@@ -11,10 +11,10 @@ juce::StringArray AudioAndMIDIHandler::systemMidiOutputNames()
     return names;
 }
 
-AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& n,
-                                          std::unique_ptr<juce::AudioIODeviceType> extraDeviceType,
-                                          MidiOutputLister midiOutputs)
-    : notifier (n), listMidiOutputs (midiOutputs ? std::move (midiOutputs) : MidiOutputLister (systemMidiOutputNames))
+AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& n, SystemSeams seams)
+    : notifier (n),
+      listMidiOutputs (seams.midiOutputs ? std::move (seams.midiOutputs) : MidiOutputLister (systemMidiOutputNames)),
+      outputWatch ([this] { checkDeviceLists(); }, seams.alsaDeviceDirectory)
 {
     audioSetup.outputDeviceName = {};
     audioSetup.inputDeviceName = {};
@@ -26,8 +26,8 @@ AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNoti
     audioSetup.outputChannels.setBit (0);
     audioSetup.useDefaultOutputChannels = false;
 
-    if (extraDeviceType != nullptr)
-        deviceManager.addAudioDeviceType (std::move (extraDeviceType));
+    if (seams.extraDeviceType != nullptr)
+        deviceManager.addAudioDeviceType (std::move (seams.extraDeviceType));
 
     // Devices present at start-up are taken over without notifications.
     DetectedList first;
@@ -42,14 +42,11 @@ AudioAndMIDIHandler::AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNoti
     audioSourcePlayer.setSource (&engine);
 
     lastMidiOutputs = listMidiOutputs();
-    outputWatch.changed(); // the picture later polls compare with
-    midiPoll.onTick = [this] { pollDeviceLists(); };
-    midiPoll.startTimer (kMidiPollMs);
+    outputWatch.changed(); // the picture later checks compare with
 }
 
 AudioAndMIDIHandler::~AudioAndMIDIHandler()
 {
-    midiPoll.stopTimer();
     stopTimer();
     deviceManager.removeAllChangeListeners();
     deviceManager.closeAudioDevice();
@@ -126,7 +123,7 @@ void AudioAndMIDIHandler::timerCallback()
     updateDetectedDevices();
 }
 
-void AudioAndMIDIHandler::pollDeviceLists()
+void AudioAndMIDIHandler::checkDeviceLists()
 {
     auto now = listMidiOutputs();
     const bool midiChanged = now != lastMidiOutputs;

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace veltro::daemon
@@ -23,7 +24,6 @@ class AudioAndMIDIHandler : public juce::ChangeListener, private juce::Timer
 {
 public:
     static constexpr int kDebounceMs = 1000;
-    static constexpr int kMidiPollMs = 1000;
     static constexpr int kPreferredBufferSize = 32;
 
     struct DetectedList
@@ -37,11 +37,17 @@ public:
     using MidiOutputLister = std::function<juce::StringArray()>;
     static juce::StringArray systemMidiOutputNames();
 
-    // `extraDeviceType` (tests) is added before the framework creates its own,
-    // so it is the only one. `midiOutputs` (tests) replaces the system's list.
-    AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& notifier,
-                         std::unique_ptr<juce::AudioIODeviceType> extraDeviceType = nullptr,
-                         MidiOutputLister midiOutputs = nullptr);
+    // What tests replace. `extraDeviceType` is added before the framework
+    // creates its own, so it is the only one; `midiOutputs` replaces the
+    // system's list; the watch looks for device nodes in `alsaDeviceDirectory`.
+    struct SystemSeams
+    {
+        std::unique_ptr<juce::AudioIODeviceType> extraDeviceType;
+        MidiOutputLister midiOutputs;
+        std::string alsaDeviceDirectory = "/dev/snd";
+    };
+
+    AudioAndMIDIHandler (juce::AudioSource& engine, DesktopNotifier& notifier, SystemSeams seams);
     ~AudioAndMIDIHandler() override;
 
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
@@ -81,7 +87,7 @@ public:
 
 private:
     void timerCallback() override;
-    void pollDeviceLists();
+    void checkDeviceLists();
     void closeVanishedOutput (const DetectedList& scan);
 
     DesktopNotifier& notifier;
@@ -91,15 +97,12 @@ private:
     std::mutex scanLock;
     juce::StringArray typeNamesOfDetected;
     juce::StringArray lastMidiOutputs;
-    AudioOutputWatch outputWatch;
 
     // The framework here has no device-list notifications (neither MIDI nor
-    // audio): poll both, and treat a change like the manager's broadcast.
-    struct MidiPoll : juce::Timer
-    {
-        std::function<void()> onTick;
-        void timerCallback() override { onTick(); }
-    } midiPoll;
+    // audio): the watch wakes us when devices may have changed, and a change
+    // it confirms is treated like the manager's broadcast.
+    AudioOutputWatch outputWatch;
+
 };
 
 } // namespace veltro::daemon

@@ -15,8 +15,7 @@ SyncCode::System thisSystem()
 
 MainAudioProcessor::MainAudioProcessor (DesktopNotifier& notifier, Options options)
     : sharedMemory (options.names),
-      deviceHandler ((sharedMemory.createAndInitialise(), *this), notifier, std::move (options.deviceType),
-                     std::move (options.midiOutputs)),
+      deviceHandler ((sharedMemory.createAndInitialise(), *this), notifier, std::move (options.system)),
       playout (thisSystem()),
       requestQuit (std::move (options.requestQuit)),
       ticksDrivenByCaller (options.ticksDrivenByCaller)
@@ -49,12 +48,15 @@ MainAudioProcessor::~MainAudioProcessor()
 
 void MainAudioProcessor::scheduleNextTick()
 {
-    if (! ticksDrivenByCaller)
+    // A timer that keeps running ticks every 300 ms just the same, and does
+    // not wake the framework's timer thread twice more per tick.
+    if (! ticksDrivenByCaller && ! isTimerRunning())
         startTimer (kTimerMs);
 }
 
 void MainAudioProcessor::quitOnLockError()
 {
+    stopTimer();
     sharedMemory.close (true);
     juce::MessageManager::callAsync ([quit = requestQuit] { quit(); });
 }
@@ -95,7 +97,6 @@ void MainAudioProcessor::getNextAudioBlock (const juce::AudioSourceChannelInfo& 
 
 void MainAudioProcessor::timerCallback()
 {
-    stopTimer();
 
     const bool hasDevice = deviceHandler.deviceManager.getCurrentAudioDevice() != nullptr;
     const bool lostBetweenTicks = outputLostSinceLastTick.load();

@@ -26,8 +26,7 @@ public:
     struct Options
     {
         ChannelNames names;                                   // tests use their own
-        std::unique_ptr<juce::AudioIODeviceType> deviceType;  // tests: a clocked virtual device
-        AudioAndMIDIHandler::MidiOutputLister midiOutputs;    // tests: MIDI outputs of their own
+        AudioAndMIDIHandler::SystemSeams system;              // tests: virtual devices of their own
         std::function<void()> requestQuit;                    // default: the application's systemRequestedQuit
         bool ticksDrivenByCaller = false;                     // tests: only runTimerOnce ticks
     };

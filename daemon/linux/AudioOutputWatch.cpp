@@ -1,8 +1,10 @@
 #include "AudioOutputWatch.h"
 
-#include <jack/jack.h>
+#include "MessageThreadWakeUp.h"
 
-#include <algorithm>
+#include <jack/jack.h>
+#include <juce_events/juce_events.h>
+
 #include <atomic>
 #include <cstring>
 #include <dirent.h>
@@ -10,61 +12,100 @@
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace veltro::daemon
 {
 
 namespace
 {
-    // A server that is not running is the normal case; JACK would print every attempt.
-    extern "C" void ignoreJackMessage (const char*) {}
+// A server that is not running is the normal case; JACK would print every attempt.
+extern "C" void ignoreJackMessage (const char*) {}
 
-    constexpr int kPollsBetweenConnectionAttempts = 5;
-} // namespace
-
-struct AudioOutputWatch::Jack
+std::string parentOf (const std::string& path)
 {
-    jack_client_t* client = nullptr;
-    std::atomic<bool> serverGone { false };
-    std::atomic<uint64_t> clientsComingOrGoing { 0 };
-    int pollsUntilAttempt = 0;
-
-    ~Jack() { close(); }
-
-    void close()
-    {
-        if (client != nullptr)
-            jack_client_close (client);
-        client = nullptr;
-    }
-
-    static void onShutdown (void* arg) { static_cast<Jack*> (arg)->serverGone.store (true); }
-
-    // A device that goes and comes back between two polls leaves the same
-    // port list behind, so the comings and goings are counted too. The
-    // framework's own clients (its scanning client, the open output) come
-    // and go because of us and would make every scan trigger the next.
-    static void onClient (const char* name, int, void* arg)
-    {
-        if (std::strcmp (name, "JuceJackDummy") != 0 && std::strcmp (name, "JUCEJack") != 0)
-            static_cast<Jack*> (arg)->clientsComingOrGoing.fetch_add (1);
-    }
-};
-
-AudioOutputWatch::AudioOutputWatch() : jack (std::make_unique<Jack>()) {}
-
-AudioOutputWatch::~AudioOutputWatch() = default;
-
-bool AudioOutputWatch::changed()
-{
-    auto now = describeAlsa() + '\n' + describeJack();
-    const bool differs = ! first && now != last;
-    first = false;
-    last = std::move (now);
-    return differs;
+    const auto slash = path.find_last_of ('/');
+    return slash == std::string::npos || slash == 0 ? std::string ("/") : path.substr (0, slash);
 }
 
-std::string AudioOutputWatch::describeAlsa()
+std::string leafOf (const std::string& path)
+{
+    const auto slash = path.find_last_of ('/');
+    return slash == std::string::npos ? path : path.substr (slash + 1);
+}
+} // namespace
+
+// ---- ALSA: the device directory, and its parent for the directory's own coming and going ----
+
+struct AudioOutputWatch::Alsa
+{
+    Alsa (const std::string& directory, std::function<void()> onEvent) : path (directory), notify (std::move (onEvent))
+    {
+        fd = inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
+        if (fd < 0)
+            return;
+
+        constexpr auto entries = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+        parentWatch = inotify_add_watch (fd, parentOf (path).c_str(), entries | IN_ONLYDIR);
+        watchDirectory();
+
+        juce::LinuxEventLoop::registerFdCallback (fd, [this] (int) { readEvents(); });
+    }
+
+    ~Alsa()
+    {
+        if (fd < 0)
+            return;
+        juce::LinuxEventLoop::unregisterFdCallback (fd);
+        ::close (fd);
+    }
+
+    void watchDirectory()
+    {
+        constexpr auto entries = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB;
+        directoryWatch = inotify_add_watch (fd, path.c_str(), entries | IN_ONLYDIR);
+    }
+
+    void readEvents()
+    {
+        alignas (inotify_event) char buffer[4096];
+        bool relevant = false;
+
+        for (;;)
+        {
+            const auto length = ::read (fd, buffer, sizeof buffer);
+            if (length <= 0)
+                break;
+
+            for (ssize_t offset = 0; offset < length;)
+            {
+                const auto* event = reinterpret_cast<const inotify_event*> (buffer + offset);
+                offset += static_cast<ssize_t> (sizeof (inotify_event) + event->len);
+
+                if (event->wd == directoryWatch)
+                    relevant = true;
+                else if (event->wd == parentWatch && event->len > 0 && leafOf (path) == event->name)
+                {
+                    relevant = true;
+                    if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0)
+                        watchDirectory();
+                }
+            }
+        }
+
+        if (relevant)
+            notify();
+    }
+
+    std::string path;
+    std::function<void()> notify;
+    int fd = -1;
+    int parentWatch = -1;
+    int directoryWatch = -1;
+};
+
+std::string AudioOutputWatch::describeAlsa() const
 {
     // Cards and their device nodes: a USB audio device adds both.
     std::string text;
@@ -72,7 +113,7 @@ std::string AudioOutputWatch::describeAlsa()
         text.assign (std::istreambuf_iterator<char> (cards), std::istreambuf_iterator<char>());
 
     std::set<std::string> nodes;
-    if (DIR* dir = opendir ("/dev/snd"))
+    if (DIR* dir = opendir (alsaDirectory.c_str()))
     {
         while (const dirent* entry = readdir (dir))
             nodes.insert (entry->d_name);
@@ -83,36 +124,106 @@ std::string AudioOutputWatch::describeAlsa()
     return text;
 }
 
-std::string AudioOutputWatch::describeJack()
-{
-    auto& j = *jack;
+// ---- JACK: one client of our own, told of every client and port that comes or goes ----
 
-    if (j.serverGone.load())
+struct AudioOutputWatch::Jack : private juce::Timer
+{
+    explicit Jack (std::function<void()> onEvent)
+        : notify (std::move (onEvent)),
+          wakeUp ([this] { onWakeUp(); })
     {
-        j.close();
-        j.serverGone = false;
+        connect();
+        if (client == nullptr)
+            startTimer (kServerRetryMs);
     }
 
-    if (j.client == nullptr)
+    ~Jack() override
     {
-        if (j.pollsUntilAttempt-- > 0)
-            return {};
-        j.pollsUntilAttempt = kPollsBetweenConnectionAttempts;
+        stopTimer();
+        close();
+    }
 
+    void close()
+    {
+        if (client != nullptr)
+            jack_client_close (client);
+        client = nullptr;
+    }
+
+    bool connect()
+    {
         jack_set_error_function (ignoreJackMessage);
         jack_set_info_function (ignoreJackMessage);
         jack_status_t status {};
-        j.client = jack_client_open ("Veltro Daemon watch", static_cast<jack_options_t> (JackNoStartServer), &status);
-        if (j.client == nullptr)
-            return {};
-        jack_on_shutdown (j.client, Jack::onShutdown, &j);
-        jack_set_client_registration_callback (j.client, Jack::onClient, &j);
+        client = jack_client_open ("Veltro Daemon watch", static_cast<jack_options_t> (JackNoStartServer), &status);
+        if (client == nullptr)
+            return false;
+
+        jack_on_shutdown (client, onShutdown, this);
+        jack_set_client_registration_callback (client, onClient, this);
+        jack_set_port_registration_callback (client, onPort, this);
 
         // Activated for the notifications (an inactive client gets none, and
         // its port list can lag); without a process callback it takes no
         // part in the server's cycles.
-        jack_activate (j.client);
+        jack_activate (client);
+        return true;
     }
+
+    // While no server runs: try again now and then, and report a server that came.
+    void timerCallback() override
+    {
+        if (! connect())
+            return;
+        stopTimer();
+        notify();
+    }
+
+    // Message thread, after any JACK notification.
+    void onWakeUp()
+    {
+        if (serverGone.exchange (false))
+        {
+            close();
+            startTimer (kServerRetryMs);
+        }
+        notify();
+    }
+
+    // JACK's notification thread: only counters and a wake-up.
+    static void onShutdown (void* arg)
+    {
+        auto& self = *static_cast<Jack*> (arg);
+        self.serverGone = true;
+        self.wakeUp.notify();
+    }
+
+    // A device that goes and comes back between two looks leaves the same
+    // port list behind, so the comings and goings are counted too. The
+    // framework's own clients (its scanning client, the open output) come
+    // and go because of us and would make every scan trigger the next.
+    static void onClient (const char* name, int, void* arg)
+    {
+        auto& self = *static_cast<Jack*> (arg);
+        if (std::strcmp (name, "JuceJackDummy") != 0 && std::strcmp (name, "JUCEJack") != 0)
+            self.clientsComingOrGoing.fetch_add (1);
+        self.wakeUp.notify();
+    }
+
+    static void onPort (jack_port_id_t, int, void* arg) { static_cast<Jack*> (arg)->wakeUp.notify(); }
+
+    std::function<void()> notify;
+    MessageThreadWakeUp wakeUp;
+    jack_client_t* client = nullptr;
+    std::atomic<bool> serverGone { false };
+    std::atomic<uint64_t> clientsComingOrGoing { 0 };
+};
+
+std::string AudioOutputWatch::describeJack()
+{
+    auto& j = *jack;
+    if (j.client == nullptr)
+        return {};
 
     // Clients with input ports are what the framework lists as outputs.
     std::set<std::string> clients;
@@ -131,6 +242,26 @@ std::string AudioOutputWatch::describeJack()
     for (const auto& c : clients)
         text << c << '\n';
     return text.str();
+}
+
+// ---- the watch ----
+
+AudioOutputWatch::AudioOutputWatch (std::function<void()> callback, std::string alsaDeviceDirectory)
+    : onMaybeChanged (std::move (callback)), alsaDirectory (std::move (alsaDeviceDirectory))
+{
+    alsa = std::make_unique<Alsa> (alsaDirectory, [this] { onMaybeChanged(); });
+    jack = std::make_unique<Jack> ([this] { onMaybeChanged(); });
+}
+
+AudioOutputWatch::~AudioOutputWatch() = default;
+
+bool AudioOutputWatch::changed()
+{
+    auto now = describeAlsa() + '\n' + describeJack();
+    const bool differs = ! first && now != last;
+    first = false;
+    last = std::move (now);
+    return differs;
 }
 
 } // namespace veltro::daemon

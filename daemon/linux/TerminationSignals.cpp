@@ -1,45 +1,31 @@
 #include "TerminationSignals.h"
 
-#include <juce_events/juce_events.h>
+#include "MessageThreadWakeUp.h"
 
 #include <atomic>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace veltro::daemon
 {
 
 namespace
 {
-std::atomic<int> signalWriteEnd { -1 };
+std::atomic<const MessageThreadWakeUp*> signalTarget { nullptr };
 
 extern "C" void onTerminationSignal (int)
 {
-    // write() is async-signal-safe; a full pipe already holds a wake-up.
-    if (const int fd = signalWriteEnd.load(); fd >= 0)
-    {
-        const char byte = 1;
-        [[maybe_unused]] const auto written = ::write (fd, &byte, 1);
-    }
+    if (const auto* target = signalTarget.load())
+        target->notify(); // one write(): async-signal-safe
 }
 } // namespace
 
-TerminationSignals::TerminationSignals (std::function<void()> q) : quit (std::move (q))
+TerminationSignals::TerminationSignals (std::function<void()> quit)
+    : wakeUp (std::make_unique<MessageThreadWakeUp> (std::move (quit)))
 {
-    int fds[2];
-    if (::pipe2 (fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return; // no clean shutdown on signals; the default action still ends the process
+    if (! wakeUp->isValid())
+        return; // no clean shutdown on signals; their default action still ends the process
 
-    readEnd = fds[0];
-    signalWriteEnd.store (fds[1]);
-
-    juce::LinuxEventLoop::registerFdCallback (readEnd, [this] (int fd) {
-        char bytes[16];
-        while (::read (fd, bytes, sizeof bytes) > 0) {}
-        if (quit)
-            quit();
-    });
+    signalTarget.store (wakeUp.get());
 
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
@@ -51,14 +37,12 @@ TerminationSignals::TerminationSignals (std::function<void()> q) : quit (std::mo
 
 TerminationSignals::~TerminationSignals()
 {
-    if (readEnd < 0)
+    if (signalTarget.load() != wakeUp.get())
         return;
 
     std::signal (SIGTERM, SIG_DFL);
     std::signal (SIGINT, SIG_DFL);
-    juce::LinuxEventLoop::unregisterFdCallback (readEnd);
-    ::close (signalWriteEnd.exchange (-1));
-    ::close (readEnd);
+    signalTarget.store (nullptr);
 }
 
 } // namespace veltro::daemon

@@ -1,13 +1,16 @@
 #pragma once
 
-// SIGTERM and SIGINT end the daemon like its "Quit": the handler only writes
-// a byte to a pipe, and the message loop, which watches the pipe's other end,
-// calls `quit` on the message thread. Nothing polls while no signal comes.
+// SIGTERM and SIGINT end the daemon like its "Quit": the handler only wakes
+// the message loop, which calls `quit` on the message thread. Nothing polls
+// while no signal comes.
 
 #include <functional>
+#include <memory>
 
 namespace veltro::daemon
 {
+
+class MessageThreadWakeUp;
 
 class TerminationSignals
 {
@@ -19,8 +22,7 @@ public:
     TerminationSignals& operator= (const TerminationSignals&) = delete;
 
 private:
-    std::function<void()> quit;
-    int readEnd = -1;
+    std::unique_ptr<MessageThreadWakeUp> wakeUp;
 };
 
 } // namespace veltro::daemon

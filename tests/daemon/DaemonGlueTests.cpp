@@ -145,7 +145,11 @@ private:
 class DaemonGlue : public ::testing::Test
 {
 protected:
-    void TearDown() override { stop(); }
+    void TearDown() override
+    {
+        stop();
+        deviceNodes.deleteRecursively();
+    }
 
     void start (const juce::StringArray& outputs)
     {
@@ -167,10 +171,11 @@ protected:
 
         MainAudioProcessor::Options options;
         options.names = names;
-        options.deviceType = std::move (type);
+        options.system.extraDeviceType = std::move (type);
         options.requestQuit = [this] { ++quitRequests; };
         options.ticksDrivenByCaller = true; // every tick is the test's own
-        options.midiOutputs = [this] { return midiOutputs; };
+        options.system.midiOutputs = [this] { return midiOutputs; };
+        options.system.alsaDeviceDirectory = deviceNodes.getFullPathName().toStdString();
         return std::make_unique<MainAudioProcessor> (notifier, std::move (options));
     }
 
@@ -294,6 +299,10 @@ protected:
     std::unique_ptr<PluginSide> plugin;
     int quitRequests = 0;
     juce::StringArray midiOutputs; // what the system lists as MIDI outputs
+
+    // Where the device handler's watch looks for device nodes (not created yet).
+    juce::File deviceNodes = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                 .getNonexistentChildFile ("veltro-glue-snd", {}, false);
     std::array<float, VirtualOutputDevice::kMaxSamples> silence {};
 };
 
@@ -785,14 +794,19 @@ TEST_F (DaemonGlue, ASecondChangeWithinTheDebounceIsAppliedAtOnce)
 
 // The MIDI fallback: no audio output of the family, but a MIDI output whose
 // name starts with "Tactora" gives one old-firmware entry without a name,
-// noticed by the poll, announced, and never selected by itself.
+// noticed when the device's nodes appear, announced, and never selected by
+// itself.
 TEST_F (DaemonGlue, MidiFallbackListsAnOldTactora)
 {
     midiOutputs = {};
     start ({ "Built-in Output" });
     EXPECT_TRUE (handler().detectedDevices.empty());
 
+    // The device's nodes appear (their directory first, as on a machine with
+    // no sound card until now), and so does its MIDI output.
     midiOutputs = { "Midi Through Port-0", "Tactora 2", "Tactora 3" };
+    ASSERT_TRUE (deviceNodes.createDirectory());
+    ASSERT_TRUE (deviceNodes.getChildFile ("midiC1D0").create());
     ASSERT_TRUE (runUntil ([&] { return ! notifier.titles.empty(); }));
     settle();
     EXPECT_EQ (notifier.titles, std::vector<std::string> ({ "An old Tactora was connected, please update its firmware" }));
