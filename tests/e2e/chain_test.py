@@ -380,6 +380,25 @@ def case_device_replug(chain, _):
           "output reopened, streaming again")
 
 
+def case_server_after_daemon(chain, _):
+    # The daemon starts before any audio server (as at login); the server and
+    # the device come later and are noticed without a restart.
+    chain.start_notifications()
+    chain.start_daemon()
+    time.sleep(1.0)
+    chain.start_jack(48000, 256)
+    events_path = chain.start_device()
+    came_at = time.monotonic()
+    wait_for(lambda: "Tactora connected." in chain.notified(), 15, '"Tactora connected." once the server runs')
+    noticed_after = time.monotonic() - came_at
+
+    chain.start_host("--hold", "--start-after", "0.5")
+    wait_for(lambda: len(kinds(parse_events(events_path), "tick")) > 500, 15, "ticks at the device")
+    check_burst_first(parse_events(events_path))
+    chain.stop_daemon()
+    print(f"server-after-daemon: device noticed {noticed_after:.2f} s after it came, streaming")
+
+
 def case_rogue_writer(chain, _):
     start_streaming(chain)
     rng = random.Random(4)
@@ -420,6 +439,7 @@ CASES = {
     "host-killed": case_host_killed,
     "daemon-restart": case_daemon_restart,
     "device-replug": case_device_replug,
+    "server-after-daemon": case_server_after_daemon,
     "rogue-writer": case_rogue_writer,
 }
 
