@@ -6,7 +6,7 @@
 
 #include "DesktopNotifier.h"
 #include "DeviceNames.h"
-#include "linux/AudioOutputWatch.h"
+#include "AudioOutputWatch.h"
 #include "SharedField.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>

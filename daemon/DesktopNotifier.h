@@ -1,8 +1,8 @@
 #pragma once
 
-// Where device notifications go. The real one talks to the desktop's
-// notification service through libnotify (the framework's own service does
-// nothing on Linux); tests put in one that records.
+// Where device notifications go: on Linux the desktop's notification service
+// through libnotify, elsewhere the framework's local notifications; tests put
+// in one that records.
 
 #include <juce_core/juce_core.h>
 

@@ -2,9 +2,12 @@
 // the engine on request, and shuts down cleanly on quit, SIGTERM or SIGINT.
 
 #include "EngineLifecycle.h"
-#include "linux/TerminationSignals.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
+
+#if JUCE_LINUX
+    #include "linux/TerminationSignals.h"
+#endif
 
 #include <cstdlib>
 
@@ -28,12 +31,16 @@ public:
 
         notifier = veltro::daemon::createDesktopNotifier();
         engines.start();
+#if JUCE_LINUX
         signals = std::make_unique<veltro::daemon::TerminationSignals> ([this] { systemRequestedQuit(); });
+#endif
     }
 
     void shutdown() override
     {
+#if JUCE_LINUX
         signals = nullptr;
+#endif
         engines.shutdown();
         notifier = nullptr;
     }
@@ -47,7 +54,9 @@ private:
     veltro::daemon::EngineLifecycle engines { [this] {
         return std::make_unique<veltro::daemon::MainAudioProcessor> (*notifier, veltro::daemon::MainAudioProcessor::Options {});
     } };
+#if JUCE_LINUX
     std::unique_ptr<veltro::daemon::TerminationSignals> signals;
+#endif
 };
 
 void quitDaemon()

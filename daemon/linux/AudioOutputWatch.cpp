@@ -1,6 +1,6 @@
 #include "AudioOutputWatch.h"
 
-#include "MessageThreadWakeUp.h"
+#include "linux/MessageThreadWakeUp.h"
 
 #include <jack/jack.h>
 #include <juce_events/juce_events.h>
@@ -34,13 +34,12 @@ std::string leafOf (const std::string& path)
     const auto slash = path.find_last_of ('/');
     return slash == std::string::npos ? path : path.substr (slash + 1);
 }
-} // namespace
 
 // ---- ALSA: the device directory, and its parent for the directory's own coming and going ----
 
-struct AudioOutputWatch::Alsa
+struct AlsaWatch
 {
-    Alsa (const std::string& directory, std::function<void()> onEvent) : path (directory), notify (std::move (onEvent))
+    AlsaWatch (const std::string& directory, std::function<void()> onEvent) : path (directory), notify (std::move (onEvent))
     {
         fd = inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
         if (fd < 0)
@@ -53,7 +52,7 @@ struct AudioOutputWatch::Alsa
         juce::LinuxEventLoop::registerFdCallback (fd, [this] (int) { readEvents(); });
     }
 
-    ~Alsa()
+    ~AlsaWatch()
     {
         if (fd < 0)
             return;
@@ -105,7 +104,7 @@ struct AudioOutputWatch::Alsa
     int directoryWatch = -1;
 };
 
-std::string AudioOutputWatch::describeAlsa() const
+std::string describeAlsa (const std::string& directory)
 {
     // Cards and their device nodes: a USB audio device adds both.
     std::string text;
@@ -113,7 +112,7 @@ std::string AudioOutputWatch::describeAlsa() const
         text.assign (std::istreambuf_iterator<char> (cards), std::istreambuf_iterator<char>());
 
     std::set<std::string> nodes;
-    if (DIR* dir = opendir (alsaDirectory.c_str()))
+    if (DIR* dir = opendir (directory.c_str()))
     {
         while (const dirent* entry = readdir (dir))
             nodes.insert (entry->d_name);
@@ -126,9 +125,11 @@ std::string AudioOutputWatch::describeAlsa() const
 
 // ---- JACK: one client of our own, told of every client and port that comes or goes ----
 
-struct AudioOutputWatch::Jack : private juce::Timer
+struct JackWatch : private juce::Timer
 {
-    explicit Jack (std::function<void()> onEvent)
+    static constexpr int kServerRetryMs = 5000;
+
+    explicit JackWatch (std::function<void()> onEvent)
         : notify (std::move (onEvent)),
           wakeUp ([this] { onWakeUp(); })
     {
@@ -137,7 +138,7 @@ struct AudioOutputWatch::Jack : private juce::Timer
             startTimer (kServerRetryMs);
     }
 
-    ~Jack() override
+    ~JackWatch() override
     {
         stopTimer();
         close();
@@ -193,7 +194,7 @@ struct AudioOutputWatch::Jack : private juce::Timer
     // JACK's notification thread: only counters and a wake-up.
     static void onShutdown (void* arg)
     {
-        auto& self = *static_cast<Jack*> (arg);
+        auto& self = *static_cast<JackWatch*> (arg);
         self.serverGone = true;
         self.wakeUp.notify();
     }
@@ -204,13 +205,13 @@ struct AudioOutputWatch::Jack : private juce::Timer
     // and go because of us and would make every scan trigger the next.
     static void onClient (const char* name, int, void* arg)
     {
-        auto& self = *static_cast<Jack*> (arg);
+        auto& self = *static_cast<JackWatch*> (arg);
         if (std::strcmp (name, "JuceJackDummy") != 0 && std::strcmp (name, "JUCEJack") != 0)
             self.clientsComingOrGoing.fetch_add (1);
         self.wakeUp.notify();
     }
 
-    static void onPort (jack_port_id_t, int, void* arg) { static_cast<Jack*> (arg)->wakeUp.notify(); }
+    static void onPort (jack_port_id_t, int, void* arg) { static_cast<JackWatch*> (arg)->wakeUp.notify(); }
 
     std::function<void()> notify;
     MessageThreadWakeUp wakeUp;
@@ -219,9 +220,8 @@ struct AudioOutputWatch::Jack : private juce::Timer
     std::atomic<uint64_t> clientsComingOrGoing { 0 };
 };
 
-std::string AudioOutputWatch::describeJack()
+std::string describeJack (JackWatch& j)
 {
-    auto& j = *jack;
     if (j.client == nullptr)
         return {};
 
@@ -244,23 +244,42 @@ std::string AudioOutputWatch::describeJack()
     return text.str();
 }
 
+} // namespace
+
 // ---- the watch ----
 
-AudioOutputWatch::AudioOutputWatch (std::function<void()> callback, std::string alsaDeviceDirectory)
-    : onMaybeChanged (std::move (callback)), alsaDirectory (std::move (alsaDeviceDirectory))
+struct AudioOutputWatch::Impl
 {
-    alsa = std::make_unique<Alsa> (alsaDirectory, [this] { onMaybeChanged(); });
-    jack = std::make_unique<Jack> ([this] { onMaybeChanged(); });
+    Impl (std::function<void()> callback, std::string directory)
+        : onMaybeChanged (std::move (callback)),
+          alsaDirectory (std::move (directory)),
+          alsa (alsaDirectory, [this] { onMaybeChanged(); }),
+          jack ([this] { onMaybeChanged(); })
+    {
+    }
+
+    std::function<void()> onMaybeChanged;
+    std::string alsaDirectory;
+    AlsaWatch alsa;
+    JackWatch jack;
+    std::string last;
+    bool first = true;
+};
+
+AudioOutputWatch::AudioOutputWatch (std::function<void()> onMaybeChanged, std::string alsaDeviceDirectory)
+    : impl (std::make_unique<Impl> (std::move (onMaybeChanged), std::move (alsaDeviceDirectory)))
+{
 }
 
 AudioOutputWatch::~AudioOutputWatch() = default;
 
 bool AudioOutputWatch::changed()
 {
-    auto now = describeAlsa() + '\n' + describeJack();
-    const bool differs = ! first && now != last;
-    first = false;
-    last = std::move (now);
+    auto& i = *impl;
+    auto now = describeAlsa (i.alsaDirectory) + '\n' + describeJack (i.jack);
+    const bool differs = ! i.first && now != i.last;
+    i.first = false;
+    i.last = std::move (now);
     return differs;
 }
 

@@ -1,3 +1,6 @@
+// Device notifications to the desktop through libnotify: the framework's own
+// notification service does nothing on Linux.
+
 #include "DesktopNotifier.h"
 
 #include <libnotify/notify.h>
