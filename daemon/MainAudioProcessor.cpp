@@ -97,7 +97,6 @@ void MainAudioProcessor::getNextAudioBlock (const juce::AudioSourceChannelInfo& 
 
 void MainAudioProcessor::timerCallback()
 {
-
     const bool hasDevice = deviceHandler.deviceManager.getCurrentAudioDevice() != nullptr;
     const bool lostBetweenTicks = outputLostSinceLastTick.load();
     outputLostSinceLastTick = false;
