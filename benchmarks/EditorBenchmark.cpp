@@ -106,12 +106,3 @@ void PaintWholeWindow (benchmark::State& state)
 BENCHMARK (PaintWholeWindow)->DenseRange (0, 1)->Unit (benchmark::kMicrosecond);
 
 } // namespace
-
-int main (int argc, char** argv)
-{
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize (&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

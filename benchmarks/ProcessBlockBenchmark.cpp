@@ -132,12 +132,3 @@ void lockHold (benchmark::State& state)
 BENCHMARK (lockHold)->Args ({ 4096, 0 })->Args ({ 512, 1 })->Args ({ 4096, 1 })->ArgNames ({ "block", "copy" });
 
 BENCHMARK (processBlockCost)->Apply (blockSizesRatesAndTempos)->ArgNames ({ "block", "rate", "bpm" });
-
-int main (int argc, char** argv)
-{
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize (&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,6 +1,7 @@
 // The handle on real POSIX shared memory and a real named semaphore, under
 // test-only names so a running daemon is never disturbed.
 
+#include "TestChannelNames.h"
 #include "SharedMemoryHandler.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,6 @@ using namespace veltro;
 
 namespace
 {
-ChannelNames uniqueNames()
-{
-    static int counter = 0;
-    const auto suffix = std::to_string (getpid()) + "_" + std::to_string (++counter);
-    return { "/VeltroTest_SHM_" + suffix, "/VeltroTest_SEM_" + suffix };
-}
-
 int semaphoreCount (const ChannelNames& names)
 {
     sem_t* s = sem_open (names.semaphore.c_str(), 0);
@@ -37,7 +31,7 @@ int semaphoreCount (const ChannelNames& names)
 
 struct Channel : ::testing::Test
 {
-    ChannelNames names = uniqueNames();
+    ChannelNames names = veltro::testing::uniqueChannelNames ("");
 
     void TearDown() override
     {

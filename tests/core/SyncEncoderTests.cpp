@@ -609,6 +609,21 @@ StreamPosition hostBeatAndTick (int64_t tickIndex, int numerator, int denominato
     return { 0, b >= qpb ? 0u : b, static_cast<uint32_t> (inBar % 768) };
 }
 
+// Every tick, from the host's tick `firstTick` on (ticks from ppq 0), carries
+// the host's beat and tick and arrives on time: 120 BPM at 48 kHz puts them
+// 31.25 samples apart, the first one 300 samples (the delay) into the stream.
+// Stops at the first tick that is wrong.
+void expectTicksFollowTheHost (const std::vector<Placed>& ticks, int64_t firstTick, int numerator, int denominator)
+{
+    for (size_t i = 0; i < ticks.size() && ! ::testing::Test::HasFailure(); ++i)
+    {
+        const auto expected = hostBeatAndTick (firstTick + static_cast<int64_t> (i), numerator, denominator);
+        EXPECT_EQ (ticks[i].event.position.beat, expected.beat) << i;
+        EXPECT_EQ (ticks[i].event.position.tick, expected.tick) << i;
+        EXPECT_NEAR (ticks[i].event.time, 300 + 31.25 * static_cast<double> (i), kTickTolerance) << i;
+    }
+}
+
 TEST (SyncEncoder, SixEightCountsThreeBeatsPerBar)
 {
     HostSim host (config48k (512));
@@ -685,13 +700,7 @@ TEST (SyncEncoder, BarStartIsDerivedForAHostThatNeverReportsOne)
     expectWellFormed (events);
     const auto ticks = ofKind (events, Kind::tick);
     ASSERT_GT (ticks.size(), 768u * 4);
-    for (size_t i = 0; i < ticks.size(); ++i)
-    {
-        const auto expected = hostBeatAndTick (7 * 768 + static_cast<int64_t> (i), 3, 4);
-        EXPECT_EQ (ticks[i].event.position.beat, expected.beat) << i;
-        EXPECT_EQ (ticks[i].event.position.tick, expected.tick) << i;
-        EXPECT_NEAR (ticks[i].event.time, 300 + 31.25 * static_cast<double> (i), kTickTolerance) << i;
-    }
+    expectTicksFollowTheHost (ticks, 7 * 768, 3, 4);
     expectTicksCountOn (ticks, 3);
 }
 
@@ -710,13 +719,7 @@ TEST (SyncEncoder, BarStartThatCannotBeRightIsIgnored)
     expectWellFormed (events);
     const auto ticks = ofKind (events, Kind::tick);
     ASSERT_GT (ticks.size(), 768u * 4);
-    for (size_t i = 0; i < ticks.size(); ++i)
-    {
-        const auto expected = hostBeatAndTick (static_cast<int64_t> (i), 3, 4);
-        ASSERT_EQ (ticks[i].event.position.beat, expected.beat) << i;
-        ASSERT_EQ (ticks[i].event.position.tick, expected.tick) << i;
-        EXPECT_NEAR (ticks[i].event.time, 300 + 31.25 * static_cast<double> (i), kTickTolerance) << i;
-    }
+    expectTicksFollowTheHost (ticks, 0, 3, 4);
     expectTicksCountOn (ticks, 3);
 }
 

@@ -4,6 +4,7 @@
 // card (one callback per process() call, on this thread) and the message
 // loop (timer ticks on demand, the handler's debounce timer for real).
 
+#include "TestChannelNames.h"
 #include "DefaultDeviceChoice.h"
 #include "EngineLifecycle.h"
 #include "MainAudioProcessor.h"
@@ -40,13 +41,6 @@ using Codes = std::vector<uint16_t>;
 
 constexpr uint16_t kMarker = 0x50F0;
 constexpr uint16_t kLinuxSystemCode = 0x5A03;
-
-ChannelNames uniqueNames()
-{
-    static int counter = 0;
-    const auto suffix = std::to_string (getpid()) + "_g" + std::to_string (++counter);
-    return { "/VeltroGlueTest_SHM_" + suffix, "/VeltroGlueTest_SEM_" + suffix };
-}
 
 uint16_t codeOf (float sample)
 {
@@ -155,7 +149,7 @@ protected:
     {
         stop();
         quitRequests = 0;
-        names = uniqueNames();
+        names = veltro::testing::uniqueChannelNames ("Glue");
         processor = makeEngine (outputs);
 
         plugin = std::make_unique<PluginSide> (names);
@@ -879,7 +873,7 @@ TEST_F (DaemonGlue, DefaultChoiceSelectsTheFirstKnownDevice)
 TEST_F (DaemonGlue, RestartKeepsTheSelectedDeviceWhileItIsListed)
 {
     stop();
-    names = uniqueNames();
+    names = veltro::testing::uniqueChannelNames ("Glue");
     juce::StringArray outputsOfNextEngine { "Do-not-use-001", "Do-not-use-010" };
     EngineLifecycle engines ([&] { return makeEngine (outputsOfNextEngine); });
 

@@ -7,6 +7,7 @@
 // The plug-in's block: handshake, encoder, copy into the FIFO. The daemon's
 // callback: lock, playout with fill control and markers, burst, giving up.
 
+#include "TestChannelNames.h"
 #include "ChannelClient.h"
 #include "DaemonTimerLogic.h"
 #include "PlayoutEngine.h"
@@ -35,12 +36,6 @@ namespace
 
 using M = SharedMemory;
 using daemon::PlayoutEngine;
-
-ChannelNames uniqueNames (const char* tag)
-{
-    const auto suffix = std::to_string (getpid()) + "_" + tag;
-    return { "/VeltroRealtimeTest_SHM_" + suffix, "/VeltroRealtimeTest_SEM_" + suffix };
-}
 
 // ---- what the audio threads run ----
 
@@ -129,7 +124,7 @@ struct Chain
     static constexpr double kRate = 48000.0;
     static constexpr int kCallback = 32;
 
-    explicit Chain (int hostBlock) : names (uniqueNames (std::to_string (hostBlock).c_str())), daemonSide (names),
+    explicit Chain (int hostBlock) : names (veltro::testing::uniqueChannelNames ("Realtime")), daemonSide (names),
                                      client (names), hostBlockSize (hostBlock), announcement { kRate, 1, hostBlock }
     {
     }

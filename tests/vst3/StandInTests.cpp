@@ -2,6 +2,7 @@
 // the daemon's side of the handshake, the patience rule, the pump's clock, and
 // one run with the plug-in's real channel client and encoder.
 
+#include "TestChannelNames.h"
 #include "AllocationCounter.h"
 #include "ChannelClient.h"
 #include "DaemonStandIn.h"
@@ -19,13 +20,6 @@ using namespace veltro;
 
 namespace
 {
-ChannelNames uniqueNames()
-{
-    static int counter = 0;
-    const auto suffix = std::to_string (getpid()) + "_" + std::to_string (++counter);
-    return { "/VeltroStandInTest_SHM_" + suffix, "/VeltroStandInTest_SEM_" + suffix };
-}
-
 struct CollectingSink final : CodeSink
 {
     void receiveCodes (const uint16_t* codes, int count) noexcept override
@@ -41,7 +35,7 @@ using Outcome = DaemonStandIn::Callback;
 // A stand-in plus a raw view of its block, the way the plug-in maps it.
 struct StandIn : ::testing::Test
 {
-    ChannelNames names = uniqueNames();
+    ChannelNames names = veltro::testing::uniqueChannelNames ("StandIn");
     DaemonStandIn daemon { names };
     SharedMemoryHandler pluginSide { names };
     SharedMemory* m = nullptr;
@@ -404,7 +398,7 @@ TEST_F (StandIn, PumpKeepsTheDaemonsClockAcrossCalls)
     EXPECT_EQ (whole.callbacks, 1500);
     EXPECT_EQ (whole.timerTicks, 4);
 
-    DaemonStandIn other (uniqueNames());
+    DaemonStandIn other (veltro::testing::uniqueChannelNames ("StandIn"));
     ASSERT_TRUE (other.create());
     DaemonStandIn::PumpResult pieces;
     for (int done = 0; done < oneSecond; done += 500)
@@ -419,7 +413,7 @@ TEST_F (StandIn, PumpKeepsTheDaemonsClockAcrossCalls)
 
 TEST (StandInWithClient, CarriesThePluginSideThroughTheWholeHandshake)
 {
-    const auto names = uniqueNames();
+    const auto names = veltro::testing::uniqueChannelNames ("StandIn");
     DaemonStandIn daemon (names);
     ASSERT_TRUE (daemon.create());
 
